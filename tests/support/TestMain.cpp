@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
+
+// The test process's main thread is JUCE's message thread, as in the application.
+int main (int argc, char** argv)
+{
+    testing::InitGoogleTest (&argc, argv);
+    juce::ScopedJuceInitialiser_GUI juce;
+    return RUN_ALL_TESTS();
+}

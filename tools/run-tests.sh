@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. Works from a fresh Debian 12 machine as root.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-dependencies.sh
+
+build=${KX_BUILD_DIR:-build}
+cmake -S . -B "$build" -DKX_WARNINGS_AS_ERRORS=ON
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,0 +1,165 @@
+#include "transfer/MidiManager.h"
+
+#include <exception>
+
+namespace
+{
+bool listsName (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::String& portName)
+{
+    for (const auto& device : devices)
+        if (device.name == portName)
+            return true;
+
+    return false;
+}
+} // namespace
+
+MidiManager::MidiManager() : MidiManager (MidiSystem::getPlatformSystem()) {}
+
+MidiManager::MidiManager (MidiSystem& systemToUse) : system (systemToUse) {}
+
+MidiManager::~MidiManager()
+{
+    closeAll();
+}
+
+void MidiManager::closeAll()
+{
+    for (int i = inputs.size(); --i >= 0;)
+        inputs.remove (i);
+
+    outputs.clear();
+    listeners.clear();
+}
+
+bool MidiManager::isInputOpen (const juce::String& portName) const
+{
+    for (auto* input : inputs)
+        if (input->getName() == portName)
+            return true;
+
+    return false;
+}
+
+bool MidiManager::isOutputOpen (const juce::String& portName) const
+{
+    for (const auto& entry : outputs)
+        if (entry.name == portName)
+            return true;
+
+    return false;
+}
+
+void MidiManager::openInput (const juce::String& portName)
+{
+    if (isInputOpen (portName))
+        return;
+
+    for (const auto& device : system.getInputs())
+    {
+        if (device.name != portName)
+            continue;
+
+        try
+        {
+            // The device's ports are not always ready the moment they are listed.
+            juce::Thread::sleep (50);
+
+            if (auto input = system.openInput (device.identifier, *this))
+            {
+                const juce::ScopedLock sl (lock);
+                inputs.add (input.release())->start();
+            }
+        }
+        catch (const std::exception&)
+        {
+        }
+    }
+}
+
+void MidiManager::openOutput (const juce::String& portName)
+{
+    if (isOutputOpen (portName))
+        return;
+
+    for (const auto& device : system.getOutputs())
+    {
+        if (device.name != portName)
+            continue;
+
+        if (auto output = system.openOutput (device.identifier))
+        {
+            const juce::ScopedLock sl (lock);
+            outputs.push_back ({ portName, std::move (output) });
+        }
+    }
+}
+
+void MidiManager::closeInput (const juce::String& portName)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (int i = inputs.size(); --i >= 0;)
+    {
+        if (inputs.getUnchecked (i)->getName() == portName)
+        {
+            inputs.getUnchecked (i)->stop();
+            inputs.remove (i);
+        }
+    }
+}
+
+void MidiManager::closeOutput (const juce::String& portName)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto it = outputs.begin(); it != outputs.end();)
+    {
+        if (it->name == portName)
+        {
+            it->output->stopBackgroundThread();
+            it = outputs.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+}
+
+bool MidiManager::isInputPresent (const juce::String& portName) const
+{
+    return listsName (system.getInputs(), portName);
+}
+
+bool MidiManager::isOutputPresent (const juce::String& portName) const
+{
+    return listsName (system.getOutputs(), portName);
+}
+
+void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMessage& message)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto& entry : outputs)
+        if (entry.name == portName)
+            entry.output->sendMessageNow (message);
+}
+
+void MidiManager::addListener (Listener* listener)
+{
+    if (listener != nullptr)
+        listeners.add (listener);
+}
+
+void MidiManager::removeListener (Listener* listener)
+{
+    listeners.remove (listener);
+}
+
+void MidiManager::handleIncomingMidiMessage (MidiSystem::Input* source, const juce::MidiMessage& message)
+{
+    listeners.call ([source, &message] (Listener& l) { l.midiMessageReceived (source, message); });
+}
+
+void MidiManager::handlePartialSysexMessage (MidiSystem::Input*, const juce::uint8*, int, double) {}
