@@ -246,7 +246,7 @@ void Controller::runUpdate (bool skipAssets)
 
 void Controller::addSender (FirmwareImage& image)
 {
-    senders.add (new FirmwareSysexSender (&image, &midiManager, this));
+    senders.add (new FirmwareSysexSender (&image, &midiManager, this, senderPacing));
 }
 
 void Controller::abortUpdate()

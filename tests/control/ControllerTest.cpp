@@ -144,7 +144,7 @@ struct ControllerTest : ::testing::Test
     void createController()
     {
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer(); // the tests poll by hand
+        TransferDriver::tickByHand (*controller);
     }
 
     int countIdentityRequests (const juce::String& port)
@@ -380,7 +380,7 @@ TEST_F (ControllerTest, APortLostMidTransferStopsEverySenderAndNothingMoreIsSent
 
     EXPECT_EQ (listener.texts(), Texts ({ "status 1 4", "status 3 4", "status 0 4" }));
     for (auto* sender : controller->getSenders())
-        EXPECT_FALSE (sender->isTimerRunning());
+        EXPECT_FALSE (sender->isRunning());
 
     runTransfers();
     EXPECT_EQ (system.getSentMessages().size(), sentAtAbort);
