@@ -137,8 +137,14 @@ void FirmwareSysexSender::start()
     }
     else
     {
+        // A real-time thread keeps its schedule on a busy machine; where the system does not
+        // allow one, the highest ordinary priority still keeps every interval, only later.
         pacingThread = std::make_unique<PacingThread> (*this);
-        pacingThread->startThread (juce::Thread::Priority::highest);
+        juce::Thread::RealtimeOptions realtime;
+        realtime.priority = 8;
+
+        if (! pacingThread->startRealtimeThread (realtime))
+            pacingThread->startThread (juce::Thread::Priority::highest);
     }
 }
 

@@ -272,7 +272,9 @@ TEST_F (SenderTest, APacingThreadKeepsTheIntervalAndReportsEachPieceAfterItLeft)
     {
         EXPECT_TRUE (listener.events[i].onMessageThread);
         if (listener.words()[i] == "Chunk")
+        {
             EXPECT_GE (listener.events[i].messagesSent, i);
+        }
     }
 
     const auto sent = system.getSentMessages ("KX Audio");
