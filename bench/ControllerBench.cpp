@@ -63,5 +63,5 @@ int main (int argc, char** argv)
 
     manager.closeAll();
     controller.reset();
-    return sent == (size_t)pieces ? 0 : 1;
+    return sent == (size_t) pieces ? 0 : 1;
 }

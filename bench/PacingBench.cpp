@@ -45,7 +45,7 @@ double percentile (std::vector<double> sorted, double p)
 {
     if (sorted.empty())
         return 0.0;
-    const auto index = (size_t)std::min ((double)sorted.size() - 1, p * (double)(sorted.size() - 1) + 0.5);
+    const auto index = (size_t) std::min ((double) sorted.size() - 1, p * (double) (sorted.size() - 1) + 0.5);
     return sorted[index];
 }
 } // namespace
@@ -72,7 +72,7 @@ int main (int argc, char** argv)
     std::map<juce::String, double> floorMs;
     for (auto* image : images)
         if (! caspiaMode || ! image->getName().contains ("Assets"))
-            floorMs[image->getPortName()] += (image->getNumChunks() + 1) * (double)image->getIntervalMs();
+            floorMs[image->getPortName()] += (image->getNumChunks() + 1) * (double) image->getIntervalMs();
 
     if (caspiaMode)
         controller->startCaspiaModeUpdate();
@@ -119,7 +119,7 @@ int main (int argc, char** argv)
                      percentile (gaps, 0.5),
                      percentile (gaps, 0.99),
                      gaps.empty() ? 0.0 : gaps.back(),
-                     (long)below);
+                     (long) below);
     }
 
     manager.closeAll();

@@ -100,7 +100,7 @@ private:
     int totalChunks = 0;
     int chunksSent = 0;
     bool updating = false;
-    std::atomic<bool> versionQueryPending{ true };
+    std::atomic<bool> versionQueryPending { true };
     juce::CriticalSection lock;
     FirmwareSysexSender::Pacing senderPacing = FirmwareSysexSender::Pacing::pacingThread;
 

@@ -43,7 +43,7 @@ private:
     {
         auto& image = *owner.image;
         const auto portName = image.getPortName();
-        const auto interval = (double)juce::jmax (0, image.getIntervalMs());
+        const auto interval = (double) juce::jmax (0, image.getIntervalMs());
         const auto numChunks = image.getNumChunks();
         const auto startTime = nowMs();
         auto lastHandedOver = startTime;
@@ -84,7 +84,7 @@ private:
                 return true;
 
             if (remaining > spinMs)
-                std::this_thread::sleep_for (std::chrono::microseconds ((int)((remaining - spinMs) * 1000.0)));
+                std::this_thread::sleep_for (std::chrono::microseconds ((int) ((remaining - spinMs) * 1000.0)));
             else
                 std::this_thread::yield();
         }

@@ -76,8 +76,8 @@ private:
 
     // Written by the pacing thread, read on the message thread.
     std::unique_ptr<PacingThread> pacingThread;
-    std::atomic<int> piecesHandedOver{ 0 };
-    std::atomic<bool> lastTickDone{ false };
+    std::atomic<int> piecesHandedOver { 0 };
+    std::atomic<bool> lastTickDone { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };

@@ -8,7 +8,7 @@
 
 namespace
 {
-const std::vector<juce::uint8> identityRequestBytes{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
+const std::vector<juce::uint8> identityRequestBytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
 
 // The device's identity reply: 35 bytes of SysEx data between F0 and F7.
 juce::MidiMessage makeIdentityReply (juce::uint8 processor,
@@ -16,7 +16,7 @@ juce::MidiMessage makeIdentityReply (juce::uint8 processor,
                                      int dataSize = 35,
                                      juce::uint8 firstByte = 0x7E)
 {
-    std::vector<juce::uint8> data ((size_t)dataSize, 0x00);
+    std::vector<juce::uint8> data ((size_t) dataSize, 0x00);
     const juce::uint8 header[] = { firstByte, 0x7F, 0x06, 0x02, 0x00, 0x6A, 0x13, 0x5A, 0x01, 0x02 };
     for (size_t i = 0; i < sizeof (header) && i < data.size(); ++i)
         data[i] = header[i];
@@ -24,13 +24,13 @@ juce::MidiMessage makeIdentityReply (juce::uint8 processor,
         data[10 + i] = version[i];
     if (data.size() > 14)
         data[14] = processor;
-    return juce::MidiMessage::createSysExMessage (data.data(), (int)data.size());
+    return juce::MidiMessage::createSysExMessage (data.data(), (int) data.size());
 }
 
 // Bytes shaped like a firmware image: one SysEx message of the given size.
 std::vector<juce::uint8> makeImageBytes (int size, juce::uint8 seed)
 {
-    std::vector<juce::uint8> bytes ((size_t)size);
+    std::vector<juce::uint8> bytes ((size_t) size);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = (juce::uint8) ((i * 31 + seed) % 0x80);
     bytes.front() = 0xF0;
@@ -64,7 +64,7 @@ struct Catalogue
         juce::uint8 seed = 1;
         for (const auto& entry : catalogueEntries)
         {
-            const auto size = sizes.empty() ? entry.size : sizes[(size_t)(seed - 1)];
+            const auto size = sizes.empty() ? entry.size : sizes[(size_t) (seed - 1)];
             bytes.push_back (makeImageBytes (size, seed++));
             images.add (new FirmwareImage (bytes.back().data(), size, 256, 3, entry.port, entry.name));
         }
@@ -90,13 +90,13 @@ struct RecordingListener final : Controller::Listener
     {
         add ("current " + juce::String (port) + " " + version);
     }
-    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int)detected)); }
+    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int) detected)); }
     void updateProgress (double progress) override
     {
         const std::lock_guard<std::mutex> guard (mutex);
         progressReports.push_back (progress);
     }
-    void updateRunning (bool running) override { add ("running " + juce::String ((int)running)); }
+    void updateRunning (bool running) override { add ("running " + juce::String ((int) running)); }
     void imageStatusChanged (int imageCode, int status) override
     {
         add ("status " + juce::String (imageCode) + " " + juce::String (status));
@@ -161,12 +161,12 @@ struct ControllerTest : ::testing::Test
     {
         std::vector<juce::uint8> result;
         for (auto i : imageIndexes)
-            result.insert (result.end(), catalogue.bytes[(size_t)i].begin(), catalogue.bytes[(size_t)i].end());
+            result.insert (result.end(), catalogue.bytes[(size_t) i].begin(), catalogue.bytes[(size_t) i].end());
         return result;
     }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
+    MidiManager manager { system };
     Catalogue catalogue;
     RecordingListener listener;
     std::unique_ptr<Controller> controller;
@@ -222,7 +222,7 @@ TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 34), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 36), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 35, 0x7F), false, nullptr },
-        { juce::MidiMessage::noteOn (1, 60, (juce::uint8)100), false, nullptr },
+        { juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), false, nullptr },
         { makeIdentityReply (0x30, { 0, 0, 3, 6 }), true, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }), true, "current 0 0.0.3.6" },
         { makeIdentityReply (0x20, { 0, 0, 2, 5 }), true, "current 2 0.0.2.5" },
@@ -326,7 +326,7 @@ TEST_F (ControllerTest, AFullUpdateWritesEveryImageToItsPortInOrder)
     const auto& progress = listener.progressReports;
     ASSERT_EQ (progress.size(), 70277u / 20 + 1);
     for (size_t i = 0; i + 1 < progress.size(); ++i)
-        EXPECT_DOUBLE_EQ (progress[i], (double)((i + 1) * 20) / 70277.0);
+        EXPECT_DOUBLE_EQ (progress[i], (double) ((i + 1) * 20) / 70277.0);
     EXPECT_EQ (progress.back(), 1.0);
 
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })

@@ -53,7 +53,7 @@ struct TransferDriver
 /** Runs the message loop until the condition holds or the time is up. */
 inline bool pumpMessagesUntil (std::function<bool()> condition, int timeoutMs = 5000)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
     while (! condition())
     {

@@ -45,14 +45,14 @@ struct RecordingListener final : FirmwareSysexSender::Listener
 
 std::vector<juce::uint8> makeSysex (int size)
 {
-    std::vector<juce::uint8> bytes ((size_t)size, 0x41);
+    std::vector<juce::uint8> bytes ((size_t) size, 0x41);
     if (size > 0)
     {
         bytes.front() = 0xF0;
         bytes.back() = 0xF7;
     }
     for (int i = 1; i < size - 1; ++i)
-        bytes[(size_t)i] = (juce::uint8) (i % 0x80);
+        bytes[(size_t) i] = (juce::uint8) (i % 0x80);
     return bytes;
 }
 
@@ -67,8 +67,8 @@ struct SenderTest : ::testing::Test
     void TearDown() override { manager.closeAll(); }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
-    RecordingListener listener{ system };
+    MidiManager manager { system };
+    RecordingListener listener { system };
     std::vector<juce::uint8> bytes;
     std::unique_ptr<FirmwareImage> image;
 };
@@ -262,7 +262,7 @@ TEST_F (SenderTest, APacingThreadKeepsTheIntervalAndReportsEachPieceAfterItLeft)
     ASSERT_TRUE (pumpMessagesUntil ([&] { return image->isCompleted(); }));
 
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
-    Words expected{ "Started" };
+    Words expected { "Started" };
     expected.insert (expected.end(), 60, "Chunk");
     expected.push_back ("Complete");
     EXPECT_EQ (listener.words(), expected);
