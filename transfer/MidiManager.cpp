@@ -141,9 +141,21 @@ void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMes
 {
     const juce::ScopedLock sl (lock);
 
+    bool anyFailed = false;
+
     for (auto& entry : outputs)
+    {
         if (entry.name == portName)
+        {
             entry.output->sendMessageNow (message);
+            anyFailed = anyFailed || entry.output->hasFailed();
+        }
+    }
+
+    // A port that lost a message must not go on to look like a good transfer: closing the
+    // outputs of the name makes the sender report "Error" at its next tick.
+    if (anyFailed)
+        closeOutput (portName);
 }
 
 void MidiManager::addListener (Listener* listener)
