@@ -14,7 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache=${KX_VM_CACHE:-/var/cache/kx-vm}
 timeout_s=${KX_VM_TIMEOUT:-1800}
 memory=${KX_VM_MEMORY:-1024}
-cpus=${KX_VM_CPUS:-$(nproc)}
+# One vCPU: the guest's processes then share time fairly under emulation, and this load gains
+# nothing from more.
+cpus=${KX_VM_CPUS:-1}
 modules=(netfs fscache 9pnet virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci
          9pnet_virtio 9p soundcore snd snd-timer snd-seq-device snd-seq)
 
@@ -56,7 +58,8 @@ if [ -z "$package" ]; then
     [ -n "$package" ] || die "cannot tell which kernel package linux-image-amd64 depends on (apt-get update failed?)"
 fi
 kdir=$cache/kernels/$package
-if [ ! -f "$kdir/vmlinuz" ]; then
+wanted=$(printf '%s\n' "${modules[@]}")
+if [ ! -f "$kdir/vmlinuz" ] || [ "$(cat "$kdir/wanted" 2>/dev/null)" != "$wanted" ]; then
     echo "run-in-vm: fetching $package (once; cached in $cache)" >&2
     work=$(mktemp -d "$cache/fetch.XXXXXX")
     trap 'rm -rf "$work"' EXIT
@@ -66,25 +69,32 @@ if [ ! -f "$kdir/vmlinuz" ]; then
     cp "$work"/root/boot/vmlinuz-* "$work/kernel/vmlinuz"
     for m in "${modules[@]}"; do
         file=$(find "$work/root/lib/modules" -name "$m.ko" | head -1)
-        [ -n "$file" ] || die "$package has no module $m.ko"
-        cp "$file" "$work/kernel/modules/"
+        if [ -n "$file" ]; then
+            cp "$file" "$work/kernel/modules/"
+            echo "$m" >>"$work/kernel/modules/order"
+        elif ! grep -q "/$m.ko\$" "$work"/root/lib/modules/*/modules.builtin; then
+            die "$package has no module $m.ko, neither loadable nor built in"
+        fi
     done
     rm -rf "$kdir" && mkdir -p "$cache/kernels" && mv "$work/kernel" "$kdir"
+    printf '%s\n' "$wanted" >"$kdir/wanted"
     rm -rf "$work"
     trap - EXIT
+    # One kernel is enough: drop those that linux-image-amd64 has moved away from.
+    find "$cache/kernels" -mindepth 1 -maxdepth 1 ! -name "$package" -exec rm -rf {} +
 fi
 
 # The initramfs: busybox, our init and the modules; rebuilt whenever one of them changes.
-stamp=$( (cat "$here/init" /bin/busybox; printf '%s\n' "${modules[@]}"; ls -l "$kdir/modules") | sha256sum | cut -c1-16)
+stamp=$( (cat "$here/init" /bin/busybox "$kdir/modules/order"; ls -l "$kdir/modules") | sha256sum | cut -c1-16)
 initrd=$kdir/initrd-$stamp.cpio
 if [ ! -f "$initrd" ]; then
     stage=$(mktemp -d "$cache/initrd.XXXXXX")
     mkdir -p "$stage"/{bin,dev,proc,sys,mnt/root,modules}
     cp /bin/busybox "$stage/bin/busybox"
     cp "$here/init" "$stage/init" && chmod 755 "$stage/init"
-    cp "$kdir"/modules/*.ko "$stage/modules/"
-    printf '%s\n' "${modules[@]}" >"$stage/modules/order"
+    cp "$kdir"/modules/*.ko "$kdir/modules/order" "$stage/modules/"
     (cd "$stage" && find . | /bin/busybox cpio -o -H newc >"$initrd.tmp" 2>/dev/null)
+    rm -f "$kdir"/initrd-*.cpio
     mv "$initrd.tmp" "$initrd"
     rm -rf "$stage"
 fi
