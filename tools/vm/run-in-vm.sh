@@ -118,7 +118,7 @@ set +e
 timeout -k 10 "$timeout_s" qemu-system-x86_64 -accel tcg -m "$memory" -smp "$cpus" -nographic -no-reboot \
     -nic none -kernel "$kdir/vmlinuz" -initrd "$initrd" -append "$append" "${virtfs[@]}" </dev/null \
     | tr -d '\r' | sed -u 's/\x1b[[(][0-9;?]*[a-zA-Z]//g; s/\x1bc//g' | tee "$log" \
-    | grep --line-buffered -v "^KX-VM-STATUS-$nonce="
+    | grep --line-buffered -v -E "^KX-VM-STATUS-$nonce=|^SeaBIOS \(version|^Booting from ROM|\] reboot: Power down"
 qemu_status=${PIPESTATUS[0]}
 set -e
 
