@@ -53,6 +53,14 @@ private:
             if (! waitUntil (juce::jmax (startTime + interval * (index + 1), lastHandedOver + interval)))
                 return;
 
+            // An output closed because it lost a message takes nothing more; the message
+            // thread sees it closed and reports the error.
+            if (! owner.midiManager->isOutputOpen (portName))
+            {
+                owner.triggerAsyncUpdate();
+                return;
+            }
+
             owner.midiManager->sendMessage (portName, pieceMessage (image, index));
 
             // Timed from the end of the hand-over, so that wherever in it the piece really
@@ -170,6 +178,7 @@ void FirmwareSysexSender::stopPacingThread()
     cancelPendingUpdate();
     piecesHandedOver = 0;
     lastTickDone = false;
+    ++transferNumber;
 }
 
 void FirmwareSysexSender::timerCallback()
@@ -212,30 +221,45 @@ void FirmwareSysexSender::handleAsyncUpdate()
     if (pacingThread == nullptr)
         return;
 
+    // Every piece the pacing thread handed over is reported, as a tick reports the piece it
+    // sent; then come the checks a tick makes before the next piece or the end.
+    if (! reportPiecesHandedOver())
+        return;
+
     const auto portName = image->getPortName();
 
-    // The same checks as a tick makes, for everything the pacing thread did since the last look.
     if (! midiManager->isOutputPresent (portName) ||
         (chunkIndex < image->getNumChunks() && ! midiManager->isOutputOpen (portName)))
     {
-        fireError();
+        // Stop the thread first, so that the count of pieces reported is the count that left.
+        pacingThread->stopThread (10000);
+
+        if (reportPiecesHandedOver())
+            fireError();
+
         return;
     }
 
+    if (lastTickDone.load() && chunkIndex == image->getNumChunks())
+        fireComplete();
+}
+
+bool FirmwareSysexSender::reportPiecesHandedOver()
+{
     const auto handedOver = piecesHandedOver.load();
+    const auto transfer = transferNumber;
 
     while (chunkIndex < handedOver)
     {
         ++chunkIndex;
         fire (chunkEvent);
 
-        // The listener may have stopped this sender from inside the event.
-        if (pacingThread == nullptr)
-            return;
+        // The listener may have stopped or restarted this sender from inside the event.
+        if (transferNumber != transfer)
+            return false;
     }
 
-    if (lastTickDone.load() && chunkIndex == image->getNumChunks())
-        fireComplete();
+    return true;
 }
 
 void FirmwareSysexSender::fireError()

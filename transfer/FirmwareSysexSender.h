@@ -63,6 +63,7 @@ private:
     class PacingThread;
 
     void handleAsyncUpdate() override;
+    bool reportPiecesHandedOver();
     void stopPacingThread();
     void fireError();
     void fireComplete();
@@ -73,6 +74,7 @@ private:
     MidiManager* midiManager;
     int chunkIndex = 0;
     const Pacing pacing;
+    int transferNumber = 0; // changes whenever a transfer is stopped
 
     // Written by the pacing thread, read on the message thread.
     std::unique_ptr<PacingThread> pacingThread;

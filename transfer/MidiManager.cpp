@@ -34,6 +34,8 @@ void MidiManager::closeAll()
 
 bool MidiManager::isInputOpen (const juce::String& portName) const
 {
+    const juce::ScopedLock sl (lock);
+
     for (auto* input : inputs)
         if (input->getName() == portName)
             return true;
@@ -43,6 +45,9 @@ bool MidiManager::isInputOpen (const juce::String& portName) const
 
 bool MidiManager::isOutputOpen (const juce::String& portName) const
 {
+    // A send from a pacing thread may close outputs whose port lost a message.
+    const juce::ScopedLock sl (lock);
+
     for (const auto& entry : outputs)
         if (entry.name == portName)
             return true;
@@ -141,9 +146,21 @@ void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMes
 {
     const juce::ScopedLock sl (lock);
 
+    bool anyFailed = false;
+
     for (auto& entry : outputs)
+    {
         if (entry.name == portName)
+        {
             entry.output->sendMessageNow (message);
+            anyFailed = anyFailed || entry.output->hasFailed();
+        }
+    }
+
+    // A port that lost a message must not go on to look like a good transfer: closing the
+    // outputs of the name makes the sender report "Error" at its next tick.
+    if (anyFailed)
+        closeOutput (portName);
 }
 
 void MidiManager::addListener (Listener* listener)

@@ -65,7 +65,7 @@ private:
     juce::OwnedArray<MidiSystem::Input> inputs;
     std::vector<NamedMidiOutput> outputs;
     juce::ListenerList<Listener> listeners;
-    juce::CriticalSection lock;
+    mutable juce::CriticalSection lock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiManager)
 };

@@ -45,6 +45,10 @@ public:
         virtual juce::String getName() const = 0;
         virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
         virtual void stopBackgroundThread() = 0;
+
+        /** True once a message handed to this output could not be delivered whole. What the
+            port receives then has a hole in it, so nothing sent on it afterwards counts. */
+        virtual bool hasFailed() const { return false; }
     };
 
     virtual ~MidiSystem() = default;

@@ -105,13 +105,20 @@ public:
     ~MemoryOutput() override { owner.outputClosed (this); }
 
     juce::String getName() const override { return name; }
-    void sendMessageNow (const juce::MidiMessage& message) override { owner.recordSent (portId, message); }
+    void sendMessageNow (const juce::MidiMessage& message) override
+    {
+        if (! owner.recordSent (portId, message))
+            failed = true;
+    }
+
     void stopBackgroundThread() override {}
+    bool hasFailed() const override { return failed; }
 
 private:
     InMemoryMidiSystem& owner;
     const int portId;
     const juce::String name;
+    bool failed = false;
 };
 
 InMemoryMidiSystem::InMemoryMidiSystem() = default;
@@ -159,6 +166,12 @@ void InMemoryMidiSystem::setOpenFails (const juce::String& name, bool shouldFail
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     failingOpens[name] = shouldFail;
+}
+
+void InMemoryMidiSystem::setSendFails (const juce::String& name, bool shouldFail)
+{
+    const std::lock_guard<std::recursive_mutex> guard (mutex);
+    failingSends[name] = shouldFail;
 }
 
 void InMemoryMidiSystem::sendFromDevice (const juce::String& portName, const juce::MidiMessage& message)
@@ -331,7 +344,7 @@ std::unique_ptr<MidiSystem::Output> InMemoryMidiSystem::openOutput (const juce::
     return output;
 }
 
-void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& message)
+bool InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& message)
 {
     SentMessage record;
     std::function<void (const SentMessage&)> hook;
@@ -343,7 +356,13 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
         if (port == ports.end())
         {
             ++lostMessages;
-            return;
+            return true;
+        }
+
+        if (failingSends[port->name])
+        {
+            ++lostMessages;
+            return false;
         }
 
         record.portId = portId;
@@ -356,6 +375,8 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
 
     if (hook)
         hook (record);
+
+    return true;
 }
 
 void InMemoryMidiSystem::inputClosed (MemoryInput* input)

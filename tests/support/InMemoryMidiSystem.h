@@ -42,6 +42,9 @@ public:
     /** Opening this port's input or output yields null, as a failed open does. */
     void setOpenFails (const juce::String& name, bool shouldFail);
 
+    /** Messages sent to this port are not delivered, and the output says so (hasFailed). */
+    void setSendFails (const juce::String& name, bool shouldFail);
+
     /** The device sends a message on every port of this name; open inputs deliver it on their threads. */
     void sendFromDevice (const juce::String& portName, const juce::MidiMessage& message);
 
@@ -80,7 +83,8 @@ private:
     class MemoryOutput;
     struct Port;
 
-    void recordSent (int portId, const juce::MidiMessage& message);
+    /** False when the message was refused (setSendFails); an unplugged port swallows it silently. */
+    bool recordSent (int portId, const juce::MidiMessage& message);
     void inputClosed (MemoryInput* input);
     void outputClosed (MemoryOutput* output);
     Port* findPort (const juce::String& identifier);
@@ -91,6 +95,7 @@ private:
     std::vector<MemoryOutput*> openOutputs;
     std::vector<SentMessage> sent;
     std::map<juce::String, bool> failingOpens;
+    std::map<juce::String, bool> failingSends;
     std::map<juce::String, std::vector<double>> inputOpenTimes;
     std::function<void (const SentMessage&)> sendHook;
     int nextPortId = 1;

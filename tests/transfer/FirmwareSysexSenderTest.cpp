@@ -147,6 +147,25 @@ TEST_F (SenderTest, AVanishedPortStopsTheTransferWithErrorAndNothingMoreIsSent)
     EXPECT_EQ (system.getNumLostMessages(), 0);
 }
 
+TEST_F (SenderTest, APieceThatCouldNotBeDeliveredEndsTheTransferWithErrorNotComplete)
+{
+    system.addPort ("KX Audio");
+    useImage (2000);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
+
+    sender.start();
+    sender.timerCallback();
+    system.setSendFails ("KX Audio", true);
+    sender.timerCallback();
+    system.setSendFails ("KX Audio", false);
+    sender.timerCallback();
+
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Error" }));
+    EXPECT_FALSE (image->isCompleted());
+    EXPECT_EQ (system.getSentMessages().size(), 1u);
+    EXPECT_EQ (system.getNumLostMessages(), 1);
+}
+
 TEST_F (SenderTest, APortThatVanishesAfterTheLastPieceGivesErrorNotComplete)
 {
     const auto port = system.addPort ("KX Audio");

@@ -118,6 +118,25 @@ TEST_F (MidiManagerTest, AFailedOpenIsSkipped)
     EXPECT_FALSE (manager.isOutputOpen ("KX Control"));
 }
 
+TEST_F (MidiManagerTest, AMessageThatCouldNotBeDeliveredClosesEveryOutputOfTheName)
+{
+    system.addPort ("KX Audio");
+    system.addPort ("KX Audio");
+    system.addPort ("KX Graphics");
+    manager.openOutput ("KX Audio");
+    manager.openOutput ("KX Graphics");
+
+    system.setSendFails ("KX Audio", true);
+    manager.sendMessage ("KX Audio", identityRequest());
+
+    EXPECT_FALSE (manager.isOutputOpen ("KX Audio"));
+    EXPECT_EQ (system.getNumOpenOutputs ("KX Audio"), 0);
+    EXPECT_TRUE (manager.isOutputOpen ("KX Graphics"));
+
+    manager.sendMessage ("KX Audio", identityRequest());
+    EXPECT_EQ (system.getNumLostMessages(), 2);
+}
+
 TEST_F (MidiManagerTest, PausesFiftyMillisecondsBeforeEachInputItOpens)
 {
     system.addPort ("KX Audio");
