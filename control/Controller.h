@@ -51,22 +51,25 @@ public:
         virtual void updateProgress (double progress) = 0;
         virtual void updateRunning (bool running) = 0;
         virtual void imageStatusChanged (int imageCode, int status) = 0;
-        virtual ~Listener() = default;
+        virtual ~Listener () = default;
     };
 
     /** Neither the manager nor the catalogue is owned; both must outlive the controller. */
     Controller (MidiManager& manager, juce::OwnedArray<FirmwareImage>& catalogue);
-    ~Controller() override;
+    ~Controller () override;
 
     void addListener (Listener* listener);
     void setVersionQueryPending (bool pending);
-    void startUpdate();
-    void startCaspiaModeUpdate();
-    void reset();
-    bool isUpdating() const;
+    void startUpdate ();
+    void startCaspiaModeUpdate ();
+    void reset ();
+    bool isUpdating () const;
+
+    /** The senders of the current update, in catalogue order (for tests and diagnostics). */
+    const juce::OwnedArray<FirmwareSysexSender>& getSenders () const { return senders; }
 
     /** The hardware poll, every 100 ms. */
-    void timerCallback() override;
+    void timerCallback () override;
     void sysexSenderEvent (FirmwareSysexSender* sender, const juce::String& event) override;
     void midiMessageReceived (MidiSystem::Input* source, const juce::MidiMessage& message) override;
 
@@ -78,9 +81,9 @@ public:
 
 private:
     void runUpdate (bool skipAssets);
-    void abortUpdate();
-    bool checkHardware();
-    void connectAndQueryVersions();
+    void abortUpdate ();
+    bool checkHardware ();
+    void connectAndQueryVersions ();
     void sendIdentityRequest (int port);
     void notifyImageStatus (const juce::String& imageName, int status);
     void addSender (FirmwareImage& image);
@@ -92,7 +95,7 @@ private:
     int totalChunks = 0;
     int chunksSent = 0;
     bool updating = false;
-    std::atomic<bool> versionQueryPending { true };
+    std::atomic<bool> versionQueryPending{ true };
     juce::CriticalSection lock;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Controller)
