@@ -30,18 +30,18 @@ const char* portNameFor (int port)
 Controller::Controller (MidiManager& manager, juce::OwnedArray<FirmwareImage>& catalogue)
     : images (catalogue), midiManager (manager)
 {
-    if (checkHardware ())
-        connectAndQueryVersions ();
+    if (checkHardware())
+        connectAndQueryVersions();
 
-    reset ();
+    reset();
     startTimer (100);
 }
 
-Controller::~Controller ()
+Controller::~Controller()
 {
-    stopTimer ();
+    stopTimer();
     midiManager.removeListener (this);
-    senders.clear ();
+    senders.clear();
 }
 
 void Controller::addListener (Listener* listener)
@@ -60,65 +60,65 @@ void Controller::setVersionQueryPending (bool pending)
     versionQueryPending = pending;
 }
 
-void Controller::startUpdate ()
+void Controller::startUpdate()
 {
     runUpdate (false);
 }
 
-void Controller::startCaspiaModeUpdate ()
+void Controller::startCaspiaModeUpdate()
 {
     runUpdate (true);
 }
 
-void Controller::reset ()
+void Controller::reset()
 {
-    senders.clear ();
+    senders.clear();
     updating = false;
     versionQueryPending = true;
     listeners.call ([] (Listener& l) { l.updateRunning (false); });
     listeners.call ([] (Listener& l) { l.updateProgress (0.0); });
 }
 
-bool Controller::isUpdating () const
+bool Controller::isUpdating() const
 {
     return updating;
 }
 
-void Controller::timerCallback ()
+void Controller::timerCallback()
 {
     if (updating)
         return;
 
-    const auto detected = checkHardware ();
+    const auto detected = checkHardware();
 
     if (detected && versionQueryPending)
-        connectAndQueryVersions ();
+        connectAndQueryVersions();
 
     if (! detected)
     {
         for (auto* image : images)
         {
-            midiManager.closeInput (image->getPortName ());
-            midiManager.closeOutput (image->getPortName ());
+            midiManager.closeInput (image->getPortName());
+            midiManager.closeOutput (image->getPortName());
         }
     }
 }
 
-bool Controller::checkHardware ()
+bool Controller::checkHardware()
 {
     auto detected = true;
 
     for (auto* image : images)
-        detected = midiManager.isInputPresent (image->getPortName ()) && detected;
+        detected = midiManager.isInputPresent (image->getPortName()) && detected;
 
     listeners.call ([detected] (Listener& l) { l.hardwareDetected (detected); });
     return detected;
 }
 
-void Controller::connectAndQueryVersions ()
+void Controller::connectAndQueryVersions()
 {
     for (auto* image : images)
-        midiManager.openOutput (image->getPortName ());
+        midiManager.openOutput (image->getPortName());
 
     for (int port = controlPort; port <= graphicsPort; ++port)
         sendIdentityRequest (port);
@@ -126,7 +126,7 @@ void Controller::connectAndQueryVersions ()
     midiManager.addListener (this);
 
     for (auto* image : images)
-        midiManager.openInput (image->getPortName ());
+        midiManager.openInput (image->getPortName());
 
     for (int port = controlPort; port <= graphicsPort; ++port)
         sendIdentityRequest (port);
@@ -154,17 +154,17 @@ juce::String Controller::versionFromIdentityReply (const juce::uint8* data)
 
 void Controller::midiMessageReceived (MidiSystem::Input*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx () || message.getSysExDataSize () != identityReplyDataSize)
+    if (! message.isSysEx() || message.getSysExDataSize() != identityReplyDataSize)
         return;
 
-    const auto* data = message.getSysExData ();
+    const auto* data = message.getSysExData();
 
     if (! isIdentityReply (data))
         return;
 
-    const juce::MessageManagerLock mml (juce::Thread::getCurrentThread ());
+    const juce::MessageManagerLock mml (juce::Thread::getCurrentThread());
 
-    if (! mml.lockWasGained ())
+    if (! mml.lockWasGained())
         return;
 
     const auto version = versionFromIdentityReply (data);
@@ -201,15 +201,15 @@ void Controller::runUpdate (bool skipAssets)
 
     for (auto* image : images)
     {
-        if (skipAssets && image->getName ().contains ("Assets"))
+        if (skipAssets && image->getName().contains ("Assets"))
             continue;
 
-        midiManager.closeInput (image->getPortName ());
-        midiManager.closeOutput (image->getPortName ());
+        midiManager.closeInput (image->getPortName());
+        midiManager.closeOutput (image->getPortName());
         image->setSending (false);
         image->setCompleted (false);
         addSender (*image);
-        totalChunks += image->getNumChunks ();
+        totalChunks += image->getNumChunks();
     }
 
     chunksSent = 0;
@@ -222,10 +222,10 @@ void Controller::runUpdate (bool skipAssets)
 
     for (auto* image : images)
     {
-        if (! midiManager.isOutputPresent (image->getPortName ()))
+        if (! midiManager.isOutputPresent (image->getPortName()))
         {
             anyPortMissing = true;
-            abortUpdate ();
+            abortUpdate();
         }
     }
 
@@ -233,11 +233,11 @@ void Controller::runUpdate (bool skipAssets)
     {
         for (auto* sender : senders)
         {
-            const auto name = sender->getFirmwareName ();
+            const auto name = sender->getFirmwareName();
 
             if (skipAssets || name == audioApplicationFirmwareName || name == graphicsApplicationFirmwareName ||
                 name == controlFirmwareName)
-                sender->start ();
+                sender->start();
         }
     }
 
@@ -249,10 +249,10 @@ void Controller::addSender (FirmwareImage& image)
     senders.add (new FirmwareSysexSender (&image, &midiManager, this));
 }
 
-void Controller::abortUpdate ()
+void Controller::abortUpdate()
 {
     for (auto* sender : senders)
-        sender->stop ();
+        sender->stop();
 
     for (const auto code : { audioApplicationFirmwareCode, graphicsApplicationFirmwareCode, controlFirmwareCode })
         listeners.call ([code] (Listener& l) { l.imageStatusChanged (code, aborted); });
@@ -264,7 +264,7 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
 
     if (event == "Started")
     {
-        notifyImageStatus (sender->getFirmwareName (), started);
+        notifyImageStatus (sender->getFirmwareName(), started);
     }
     else if (event == "Chunk")
     {
@@ -278,26 +278,28 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     }
     else if (event == "Complete")
     {
-        const auto name = sender->getFirmwareName ();
+        const auto name = sender->getFirmwareName();
         notifyImageStatus (name, completed);
 
         if (chunksSent == totalChunks)
         {
             for (auto* image : images)
             {
-                midiManager.closeInput (image->getPortName ());
-                midiManager.closeOutput (image->getPortName ());
+                midiManager.closeInput (image->getPortName());
+                midiManager.closeOutput (image->getPortName());
             }
 
             listeners.call ([] (Listener& l) { l.updateProgress (1.0); });
         }
         else if (name != controlFirmwareName)
         {
+            // Two images on one port at once would interleave into garbage, so the next image
+            // must also find its port free; with the images carried that is always the case.
             for (auto* next : senders)
             {
-                if (! next->isSending () && ! next->isCompleted ())
+                if (! next->isSending() && ! next->isCompleted() && ! isPortBusy (portNameOf (*next)))
                 {
-                    next->start ();
+                    next->start();
                     break;
                 }
             }
@@ -305,8 +307,26 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     }
     else if (event == "Error")
     {
-        abortUpdate ();
+        abortUpdate();
     }
+}
+
+juce::String Controller::portNameOf (const FirmwareSysexSender& sender) const
+{
+    for (auto* image : images)
+        if (image->getName() == sender.getFirmwareName())
+            return image->getPortName();
+
+    return {};
+}
+
+bool Controller::isPortBusy (const juce::String& portName) const
+{
+    for (auto* sender : senders)
+        if (sender->isSending() && portNameOf (*sender) == portName)
+            return true;
+
+    return false;
 }
 
 void Controller::notifyImageStatus (const juce::String& imageName, int status)

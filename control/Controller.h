@@ -51,25 +51,25 @@ public:
         virtual void updateProgress (double progress) = 0;
         virtual void updateRunning (bool running) = 0;
         virtual void imageStatusChanged (int imageCode, int status) = 0;
-        virtual ~Listener () = default;
+        virtual ~Listener() = default;
     };
 
     /** Neither the manager nor the catalogue is owned; both must outlive the controller. */
     Controller (MidiManager& manager, juce::OwnedArray<FirmwareImage>& catalogue);
-    ~Controller () override;
+    ~Controller() override;
 
     void addListener (Listener* listener);
     void setVersionQueryPending (bool pending);
-    void startUpdate ();
-    void startCaspiaModeUpdate ();
-    void reset ();
-    bool isUpdating () const;
+    void startUpdate();
+    void startCaspiaModeUpdate();
+    void reset();
+    bool isUpdating() const;
 
     /** The senders of the current update, in catalogue order (for tests and diagnostics). */
-    const juce::OwnedArray<FirmwareSysexSender>& getSenders () const { return senders; }
+    const juce::OwnedArray<FirmwareSysexSender>& getSenders() const { return senders; }
 
     /** The hardware poll, every 100 ms. */
-    void timerCallback () override;
+    void timerCallback() override;
     void sysexSenderEvent (FirmwareSysexSender* sender, const juce::String& event) override;
     void midiMessageReceived (MidiSystem::Input* source, const juce::MidiMessage& message) override;
 
@@ -81,12 +81,14 @@ public:
 
 private:
     void runUpdate (bool skipAssets);
-    void abortUpdate ();
-    bool checkHardware ();
-    void connectAndQueryVersions ();
+    void abortUpdate();
+    bool checkHardware();
+    void connectAndQueryVersions();
     void sendIdentityRequest (int port);
     void notifyImageStatus (const juce::String& imageName, int status);
     void addSender (FirmwareImage& image);
+    juce::String portNameOf (const FirmwareSysexSender& sender) const;
+    bool isPortBusy (const juce::String& portName) const;
 
     juce::OwnedArray<FirmwareImage>& images;
     MidiManager& midiManager;

@@ -12,7 +12,7 @@ FirmwareImage::FirmwareImage (const void* sourceData,
     jassert (chunkSize > 0);
 
     if (chunkSize > 0)
-        numChunks = data.size () / chunkSize + (data.size () % chunkSize != 0 ? 1 : 0);
+        numChunks = data.size() / chunkSize + (data.size() % chunkSize != 0 ? 1 : 0);
 }
 
 juce::Array<juce::uint8> FirmwareImage::getChunk (int index) const
@@ -21,10 +21,10 @@ juce::Array<juce::uint8> FirmwareImage::getChunk (int index) const
         return {};
 
     const auto start = static_cast<juce::int64> (index) * chunkSize;
-    const auto end = juce::jmin (start + chunkSize, static_cast<juce::int64> (data.size ()));
+    const auto end = juce::jmin (start + chunkSize, static_cast<juce::int64> (data.size()));
 
     if (start >= end)
         return {};
 
-    return juce::Array<juce::uint8> (data.begin () + start, static_cast<int> (end - start));
+    return juce::Array<juce::uint8> (data.begin() + start, static_cast<int> (end - start));
 }

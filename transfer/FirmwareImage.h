@@ -17,17 +17,17 @@ public:
                    const juce::String& portNameToUse,
                    const juce::String& nameToUse);
 
-    juce::String getName () const { return name; }
-    juce::String getPortName () const { return portName; }
-    int getNumChunks () const { return numChunks; }
-    int getIntervalMs () const { return intervalMs; }
+    juce::String getName() const { return name; }
+    juce::String getPortName() const { return portName; }
+    int getNumChunks() const { return numChunks; }
+    int getIntervalMs() const { return intervalMs; }
 
     /** Piece number index: chunkSize bytes, fewer for the last; empty at or past the end. */
     juce::Array<juce::uint8> getChunk (int index) const;
 
-    bool isSending () const { return sending; }
+    bool isSending() const { return sending; }
     void setSending (bool shouldBeSending) { sending = shouldBeSending; }
-    bool isCompleted () const { return completed; }
+    bool isCompleted() const { return completed; }
     void setCompleted (bool hasCompleted) { completed = hasCompleted; }
 
 private:

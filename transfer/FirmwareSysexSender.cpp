@@ -7,17 +7,17 @@ FirmwareSysexSender::FirmwareSysexSender (FirmwareImage* imageToSend, MidiManage
         listeners.add (listener);
 }
 
-FirmwareSysexSender::~FirmwareSysexSender ()
+FirmwareSysexSender::~FirmwareSysexSender()
 {
-    stopTimer ();
+    stopTimer();
 }
 
-void FirmwareSysexSender::start ()
+void FirmwareSysexSender::start()
 {
     if (image == nullptr || midiManager == nullptr)
         return;
 
-    const auto portName = image->getPortName ();
+    const auto portName = image->getPortName();
 
     // Nothing the device says on this port is read while its firmware is being written.
     midiManager->closeInput (portName);
@@ -26,74 +26,74 @@ void FirmwareSysexSender::start ()
     chunkIndex = 0;
     image->setSending (true);
     listeners.call ([this] (Listener& l) { l.sysexSenderEvent (this, "Started"); });
-    startTimer (image->getIntervalMs ());
+    startTimer (image->getIntervalMs());
 }
 
-void FirmwareSysexSender::stop ()
+void FirmwareSysexSender::stop()
 {
-    stopTimer ();
+    stopTimer();
 
     if (image != nullptr)
         image->setSending (false);
 }
 
-void FirmwareSysexSender::timerCallback ()
+void FirmwareSysexSender::timerCallback()
 {
     if (image == nullptr || midiManager == nullptr)
     {
-        stopTimer ();
+        stopTimer();
         return;
     }
 
-    const auto portName = image->getPortName ();
+    const auto portName = image->getPortName();
 
     if (! midiManager->isOutputPresent (portName))
     {
-        fireError ();
+        fireError();
         return;
     }
 
-    if (chunkIndex < image->getNumChunks ())
+    if (chunkIndex < image->getNumChunks())
     {
         // A port that is listed but has no open output would swallow the piece: that is a
         // failed transfer, not a complete one.
         if (! midiManager->isOutputOpen (portName))
         {
-            fireError ();
+            fireError();
             return;
         }
 
         const auto chunk = image->getChunk (chunkIndex);
-        const juce::MidiMessage message (chunk.getRawDataPointer (), chunk.size (), 0.0);
+        const juce::MidiMessage message (chunk.getRawDataPointer(), chunk.size(), 0.0);
         midiManager->sendMessage (portName, message);
         ++chunkIndex;
         listeners.call ([this] (Listener& l) { l.sysexSenderEvent (this, "Chunk"); });
         return;
     }
 
-    stopTimer ();
+    stopTimer();
     image->setSending (false);
     image->setCompleted (true);
     listeners.call ([this] (Listener& l) { l.sysexSenderEvent (this, "Complete"); });
 }
 
-void FirmwareSysexSender::fireError ()
+void FirmwareSysexSender::fireError()
 {
-    stopTimer ();
+    stopTimer();
     listeners.call ([this] (Listener& l) { l.sysexSenderEvent (this, "Error"); });
 }
 
-juce::String FirmwareSysexSender::getFirmwareName () const
+juce::String FirmwareSysexSender::getFirmwareName() const
 {
-    return image != nullptr ? image->getName () : juce::String ();
+    return image != nullptr ? image->getName() : juce::String();
 }
 
-bool FirmwareSysexSender::isCompleted () const
+bool FirmwareSysexSender::isCompleted() const
 {
-    return image != nullptr && image->isCompleted ();
+    return image != nullptr && image->isCompleted();
 }
 
-bool FirmwareSysexSender::isSending () const
+bool FirmwareSysexSender::isSending() const
 {
-    return image != nullptr && image->isSending ();
+    return image != nullptr && image->isSending();
 }

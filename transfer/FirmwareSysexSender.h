@@ -15,29 +15,29 @@ public:
     class Listener
     {
     public:
-        virtual ~Listener () = default;
+        virtual ~Listener() = default;
         virtual void sysexSenderEvent (FirmwareSysexSender* sender, const juce::String& event) = 0;
     };
 
     /** Neither the image nor the manager nor the listener is owned. */
     FirmwareSysexSender (FirmwareImage* imageToSend, MidiManager* manager, Listener* listener);
-    ~FirmwareSysexSender () override;
+    ~FirmwareSysexSender() override;
 
     /** Begins the transfer from the first piece, whatever state the sender is in. */
-    void start ();
+    void start();
 
     /** Stops the transfer silently; the image is no longer sending. */
-    void stop ();
+    void stop();
 
     /** One tick: the next piece, or the end of the image. */
-    void timerCallback () override;
+    void timerCallback() override;
 
-    juce::String getFirmwareName () const;
-    bool isCompleted () const;
-    bool isSending () const;
+    juce::String getFirmwareName() const;
+    bool isCompleted() const;
+    bool isSending() const;
 
 private:
-    void fireError ();
+    void fireError();
 
     juce::ListenerList<Listener> listeners;
     FirmwareImage* image;

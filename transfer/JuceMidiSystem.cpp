@@ -7,7 +7,7 @@ class JuceInput final : public MidiSystem::Input, private juce::MidiInputCallbac
 public:
     explicit JuceInput (MidiSystem::InputCallback& callbackToUse) : callback (callbackToUse) {}
 
-    ~JuceInput () override { input.reset (); }
+    ~JuceInput() override { input.reset(); }
 
     bool open (const juce::String& identifier)
     {
@@ -15,9 +15,9 @@ public:
         return input != nullptr;
     }
 
-    juce::String getName () const override { return input->getName (); }
-    void start () override { input->start (); }
-    void stop () override { input->stop (); }
+    juce::String getName() const override { return input->getName(); }
+    void start() override { input->start(); }
+    void stop() override { input->stop(); }
 
 private:
     void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
@@ -40,23 +40,23 @@ class JuceOutput final : public MidiSystem::Output
 public:
     explicit JuceOutput (std::unique_ptr<juce::MidiOutput> outputToUse) : output (std::move (outputToUse)) {}
 
-    juce::String getName () const override { return output->getName (); }
+    juce::String getName() const override { return output->getName(); }
     void sendMessageNow (const juce::MidiMessage& message) override { output->sendMessageNow (message); }
-    void stopBackgroundThread () override { output->stopBackgroundThread (); }
+    void stopBackgroundThread() override { output->stopBackgroundThread(); }
 
 private:
     std::unique_ptr<juce::MidiOutput> output;
 };
 } // namespace
 
-juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs ()
+juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getInputs()
 {
-    return juce::MidiInput::getAvailableDevices ();
+    return juce::MidiInput::getAvailableDevices();
 }
 
-juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs ()
+juce::Array<juce::MidiDeviceInfo> JuceMidiSystem::getOutputs()
 {
-    return juce::MidiOutput::getAvailableDevices ();
+    return juce::MidiOutput::getAvailableDevices();
 }
 
 std::unique_ptr<MidiSystem::Input> JuceMidiSystem::openInput (const juce::String& identifier, InputCallback& callback)
@@ -77,7 +77,7 @@ std::unique_ptr<MidiSystem::Output> JuceMidiSystem::openOutput (const juce::Stri
     return nullptr;
 }
 
-MidiSystem& MidiSystem::getPlatformSystem ()
+MidiSystem& MidiSystem::getPlatformSystem()
 {
     static JuceMidiSystem system;
     return system;

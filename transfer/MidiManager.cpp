@@ -14,28 +14,28 @@ bool listsName (const juce::Array<juce::MidiDeviceInfo>& devices, const juce::St
 }
 } // namespace
 
-MidiManager::MidiManager () : MidiManager (MidiSystem::getPlatformSystem ()) {}
+MidiManager::MidiManager() : MidiManager (MidiSystem::getPlatformSystem()) {}
 
 MidiManager::MidiManager (MidiSystem& systemToUse) : system (systemToUse) {}
 
-MidiManager::~MidiManager ()
+MidiManager::~MidiManager()
 {
-    closeAll ();
+    closeAll();
 }
 
-void MidiManager::closeAll ()
+void MidiManager::closeAll()
 {
-    for (int i = inputs.size (); --i >= 0;)
+    for (int i = inputs.size(); --i >= 0;)
         inputs.remove (i);
 
-    outputs.clear ();
-    listeners.clear ();
+    outputs.clear();
+    listeners.clear();
 }
 
 bool MidiManager::isInputOpen (const juce::String& portName) const
 {
     for (auto* input : inputs)
-        if (input->getName () == portName)
+        if (input->getName() == portName)
             return true;
 
     return false;
@@ -55,7 +55,7 @@ void MidiManager::openInput (const juce::String& portName)
     if (isInputOpen (portName))
         return;
 
-    for (const auto& device : system.getInputs ())
+    for (const auto& device : system.getInputs())
     {
         if (device.name != portName)
             continue;
@@ -68,7 +68,7 @@ void MidiManager::openInput (const juce::String& portName)
             if (auto input = system.openInput (device.identifier, *this))
             {
                 const juce::ScopedLock sl (lock);
-                inputs.add (input.release ())->start ();
+                inputs.add (input.release())->start();
             }
         }
         catch (const std::exception&)
@@ -82,7 +82,7 @@ void MidiManager::openOutput (const juce::String& portName)
     if (isOutputOpen (portName))
         return;
 
-    for (const auto& device : system.getOutputs ())
+    for (const auto& device : system.getOutputs())
     {
         if (device.name != portName)
             continue;
@@ -99,11 +99,11 @@ void MidiManager::closeInput (const juce::String& portName)
 {
     const juce::ScopedLock sl (lock);
 
-    for (int i = inputs.size (); --i >= 0;)
+    for (int i = inputs.size(); --i >= 0;)
     {
-        if (inputs.getUnchecked (i)->getName () == portName)
+        if (inputs.getUnchecked (i)->getName() == portName)
         {
-            inputs.getUnchecked (i)->stop ();
+            inputs.getUnchecked (i)->stop();
             inputs.remove (i);
         }
     }
@@ -113,11 +113,11 @@ void MidiManager::closeOutput (const juce::String& portName)
 {
     const juce::ScopedLock sl (lock);
 
-    for (auto it = outputs.begin (); it != outputs.end ();)
+    for (auto it = outputs.begin(); it != outputs.end();)
     {
         if (it->name == portName)
         {
-            it->output->stopBackgroundThread ();
+            it->output->stopBackgroundThread();
             it = outputs.erase (it);
         }
         else
@@ -129,12 +129,12 @@ void MidiManager::closeOutput (const juce::String& portName)
 
 bool MidiManager::isInputPresent (const juce::String& portName) const
 {
-    return listsName (system.getInputs (), portName);
+    return listsName (system.getInputs(), portName);
 }
 
 bool MidiManager::isOutputPresent (const juce::String& portName) const
 {
-    return listsName (system.getOutputs (), portName);
+    return listsName (system.getOutputs(), portName);
 }
 
 void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMessage& message)

@@ -15,22 +15,22 @@ public:
     class Listener
     {
     public:
-        virtual ~Listener () = default;
+        virtual ~Listener() = default;
 
         /** Called on the MIDI input thread. */
         virtual void midiMessageReceived (MidiSystem::Input* source, const juce::MidiMessage& message) = 0;
     };
 
     /** Uses the platform's MIDI system. */
-    MidiManager ();
+    MidiManager();
 
     /** Uses the given system, which must outlive the manager. */
     explicit MidiManager (MidiSystem& systemToUse);
 
-    ~MidiManager () override;
+    ~MidiManager() override;
 
     /** Deletes every input and output and forgets every listener, telling nobody. */
-    void closeAll ();
+    void closeAll();
 
     bool isInputOpen (const juce::String& portName) const;
     bool isOutputOpen (const juce::String& portName) const;

@@ -19,7 +19,7 @@ public:
     class InputCallback
     {
     public:
-        virtual ~InputCallback () = default;
+        virtual ~InputCallback() = default;
         virtual void handleIncomingMidiMessage (Input* source, const juce::MidiMessage& message) = 0;
         virtual void handlePartialSysexMessage (Input* source,
                                                 const juce::uint8* messageData,
@@ -31,31 +31,31 @@ public:
     class Input
     {
     public:
-        virtual ~Input () = default;
-        virtual juce::String getName () const = 0;
-        virtual void start () = 0;
-        virtual void stop () = 0;
+        virtual ~Input() = default;
+        virtual juce::String getName() const = 0;
+        virtual void start() = 0;
+        virtual void stop() = 0;
     };
 
     /** An open output. */
     class Output
     {
     public:
-        virtual ~Output () = default;
-        virtual juce::String getName () const = 0;
+        virtual ~Output() = default;
+        virtual juce::String getName() const = 0;
         virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
-        virtual void stopBackgroundThread () = 0;
+        virtual void stopBackgroundThread() = 0;
     };
 
-    virtual ~MidiSystem () = default;
+    virtual ~MidiSystem() = default;
 
-    virtual juce::Array<juce::MidiDeviceInfo> getInputs () = 0;
-    virtual juce::Array<juce::MidiDeviceInfo> getOutputs () = 0;
+    virtual juce::Array<juce::MidiDeviceInfo> getInputs() = 0;
+    virtual juce::Array<juce::MidiDeviceInfo> getOutputs() = 0;
 
     /** Null when the port is gone or cannot be opened. */
     virtual std::unique_ptr<Input> openInput (const juce::String& identifier, InputCallback& callback) = 0;
     virtual std::unique_ptr<Output> openOutput (const juce::String& identifier) = 0;
 
     /** The system this platform provides (JUCE's MIDI classes underneath). */
-    static MidiSystem& getPlatformSystem ();
+    static MidiSystem& getPlatformSystem();
 };

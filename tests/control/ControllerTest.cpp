@@ -1,6 +1,7 @@
 #include "control/Controller.h"
 
 #include "tests/support/InMemoryMidiSystem.h"
+#include "tests/support/TransferDriver.h"
 
 #include <gtest/gtest.h>
 #include <mutex>
@@ -17,23 +18,23 @@ juce::MidiMessage makeIdentityReply (juce::uint8 processor,
 {
     std::vector<juce::uint8> data ((size_t)dataSize, 0x00);
     const juce::uint8 header[] = { firstByte, 0x7F, 0x06, 0x02, 0x00, 0x6A, 0x13, 0x5A, 0x01, 0x02 };
-    for (size_t i = 0; i < sizeof (header) && i < data.size (); ++i)
+    for (size_t i = 0; i < sizeof (header) && i < data.size(); ++i)
         data[i] = header[i];
-    for (size_t i = 0; i < 4 && 10 + i < data.size (); ++i)
+    for (size_t i = 0; i < 4 && 10 + i < data.size(); ++i)
         data[10 + i] = version[i];
-    if (data.size () > 14)
+    if (data.size() > 14)
         data[14] = processor;
-    return juce::MidiMessage::createSysExMessage (data.data (), (int)data.size ());
+    return juce::MidiMessage::createSysExMessage (data.data(), (int)data.size());
 }
 
 // Bytes shaped like a firmware image: one SysEx message of the given size.
 std::vector<juce::uint8> makeImageBytes (int size, juce::uint8 seed)
 {
     std::vector<juce::uint8> bytes ((size_t)size);
-    for (size_t i = 0; i < bytes.size (); ++i)
+    for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = (juce::uint8) ((i * 31 + seed) % 0x80);
-    bytes.front () = 0xF0;
-    bytes.back () = 0xF7;
+    bytes.front() = 0xF0;
+    bytes.back() = 0xF7;
     return bytes;
 }
 
@@ -53,13 +54,19 @@ const CatalogueEntry catalogueEntries[] = {
 
 struct Catalogue
 {
-    Catalogue ()
+    Catalogue() { build ({}); }
+
+    /** The catalogue's images, with other sizes where given. */
+    void build (std::vector<int> sizes)
     {
+        bytes.clear();
+        images.clear();
         juce::uint8 seed = 1;
         for (const auto& entry : catalogueEntries)
         {
-            bytes.push_back (makeImageBytes (entry.size, seed++));
-            images.add (new FirmwareImage (bytes.back ().data (), entry.size, 256, 3, entry.port, entry.name));
+            const auto size = sizes.empty() ? entry.size : sizes[(size_t)(seed - 1)];
+            bytes.push_back (makeImageBytes (size, seed++));
+            images.add (new FirmwareImage (bytes.back().data(), size, 256, 3, entry.port, entry.name));
         }
     }
 
@@ -98,7 +105,7 @@ struct RecordingListener final : Controller::Listener
     void add (const juce::String& text)
     {
         const std::lock_guard<std::mutex> guard (mutex);
-        reports.push_back ({ text, juce::MessageManager::getInstance ()->isThisTheMessageThread () });
+        reports.push_back ({ text, juce::MessageManager::getInstance()->isThisTheMessageThread() });
     }
 
     std::vector<juce::String> texts (const juce::String& prefix = {})
@@ -111,11 +118,11 @@ struct RecordingListener final : Controller::Listener
         return result;
     }
 
-    void clear ()
+    void clear()
     {
         const std::lock_guard<std::mutex> guard (mutex);
-        reports.clear ();
-        progressReports.clear ();
+        reports.clear();
+        progressReports.clear();
     }
 
     std::mutex mutex;
@@ -125,31 +132,19 @@ struct RecordingListener final : Controller::Listener
 
 using Texts = std::vector<juce::String>;
 
-bool pumpUntil (std::function<bool ()> condition, int timeoutMs = 5000)
-{
-    const auto deadline = juce::Time::getMillisecondCounter () + (juce::uint32)timeoutMs;
-    while (! condition ())
-    {
-        if (juce::Time::getMillisecondCounter () > deadline)
-            return false;
-        juce::MessageManager::getInstance ()->runDispatchLoopUntil (2);
-    }
-    return true;
-}
-
 struct ControllerTest : ::testing::Test
 {
-    void TearDown () override
+    void TearDown() override
     {
         // As the application does: the manager is closed before the controller goes.
-        manager.closeAll ();
-        controller.reset ();
+        manager.closeAll();
+        controller.reset();
     }
 
-    void createController ()
+    void createController()
     {
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer (); // the tests poll by hand
+        controller->stopTimer(); // the tests poll by hand
     }
 
     int countIdentityRequests (const juce::String& port)
@@ -160,31 +155,13 @@ struct ControllerTest : ::testing::Test
         return count;
     }
 
-    // Ticks every running sender once per round, in catalogue order, as their timers would.
-    void runTransfers (int maxRounds = 1000000, std::function<bool ()> stopWhen = {})
-    {
-        for (int round = 0; round < maxRounds; ++round)
-        {
-            auto anyRunning = false;
-            for (int i = 0; i < controller->getSenders ().size (); ++i)
-            {
-                auto* sender = controller->getSenders ()[i];
-                if (sender->isTimerRunning ())
-                {
-                    anyRunning = true;
-                    sender->timerCallback ();
-                }
-            }
-            if (! anyRunning || (stopWhen && stopWhen ()))
-                return;
-        }
-    }
+    void runTransfers (int maxRounds = 1000000) { TransferDriver::run (*controller, maxRounds); }
 
     std::vector<juce::uint8> joined (std::initializer_list<int> imageIndexes)
     {
         std::vector<juce::uint8> result;
         for (auto i : imageIndexes)
-            result.insert (result.end (), catalogue.bytes[(size_t)i].begin (), catalogue.bytes[(size_t)i].end ());
+            result.insert (result.end(), catalogue.bytes[(size_t)i].begin(), catalogue.bytes[(size_t)i].end());
         return result;
     }
 
@@ -198,8 +175,8 @@ struct ControllerTest : ::testing::Test
 
 TEST_F (ControllerTest, QueriesAPresentDeviceFromConstructionUntilItsFirstReply)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
 
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })
     {
@@ -209,29 +186,29 @@ TEST_F (ControllerTest, QueriesAPresentDeviceFromConstructionUntilItsFirstReply)
     }
 
     controller->addListener (&listener);
-    EXPECT_EQ (listener.texts (), Texts ({ "available 0 0.0.3.6", "available 1 0.0.2.5", "available 2 0.0.2.5" }));
+    EXPECT_EQ (listener.texts(), Texts ({ "available 0 0.0.3.6", "available 1 0.0.2.5", "available 2 0.0.2.5" }));
 
-    listener.clear ();
-    controller->timerCallback ();
-    EXPECT_EQ (listener.texts (), Texts ({ "detected 1" }));
+    listener.clear();
+    controller->timerCallback();
+    EXPECT_EQ (listener.texts(), Texts ({ "detected 1" }));
     EXPECT_EQ (countIdentityRequests ("KX Control") + countIdentityRequests ("KX Audio") +
                    countIdentityRequests ("KX Graphics"),
                12);
 
     system.sendFromDevice ("KX Audio", makeIdentityReply (0x10, { 1, 12, 3, 4 }));
-    ASSERT_TRUE (pumpUntil ([&] { return ! listener.texts ("current").empty (); }));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return ! listener.texts ("current").empty(); }));
     EXPECT_EQ (listener.texts ("current"), Texts ({ "current 1 1.12.3.4" }));
-    EXPECT_FALSE (listener.reports.back ().onMessageThread);
+    EXPECT_FALSE (listener.reports.back().onMessageThread);
 
-    system.clearSentMessages ();
-    controller->timerCallback ();
-    EXPECT_TRUE (system.getSentMessages ().empty ());
+    system.clearSentMessages();
+    controller->timerCallback();
+    EXPECT_TRUE (system.getSentMessages().empty());
 }
 
 TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
 
     struct Case
@@ -255,17 +232,17 @@ TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
     for (const auto& c : cases)
     {
         controller->setVersionQueryPending (true);
-        listener.clear ();
+        listener.clear();
         system.sendFromDevice ("KX Control", c.reply);
-        system.waitUntilDelivered ();
+        system.waitUntilDelivered();
 
-        system.clearSentMessages ();
-        controller->timerCallback ();
-        const auto asked = ! system.getSentMessages ().empty ();
-        EXPECT_EQ (asked, ! c.answersQuery) << c.reply.getDescription ();
+        system.clearSentMessages();
+        controller->timerCallback();
+        const auto asked = ! system.getSentMessages().empty();
+        EXPECT_EQ (asked, ! c.answersQuery) << c.reply.getDescription();
         const auto current = listener.texts ("current");
         if (c.report == nullptr)
-            EXPECT_TRUE (current.empty ());
+            EXPECT_TRUE (current.empty());
         else
             EXPECT_EQ (current, Texts ({ c.report }));
     }
@@ -273,16 +250,16 @@ TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
 
 TEST_F (ControllerTest, AMissingDeviceIsReportedAndItsPortsClosedOnEveryPoll)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
     system.removePorts ("KX Graphics");
 
-    listener.clear ();
-    controller->timerCallback ();
-    controller->timerCallback ();
+    listener.clear();
+    controller->timerCallback();
+    controller->timerCallback();
 
-    EXPECT_EQ (listener.texts (), Texts ({ "detected 0", "detected 0" }));
+    EXPECT_EQ (listener.texts(), Texts ({ "detected 0", "detected 0" }));
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })
     {
         EXPECT_FALSE (manager.isInputOpen (port));
@@ -292,72 +269,72 @@ TEST_F (ControllerTest, AMissingDeviceIsReportedAndItsPortsClosedOnEveryPoll)
 
 TEST_F (ControllerTest, CaspiaModeSendsTheThreeApplicationImagesAtOnce)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
-    system.clearSentMessages ();
-    listener.clear ();
+    system.clearSentMessages();
+    listener.clear();
 
-    controller->startCaspiaModeUpdate ();
+    controller->startCaspiaModeUpdate();
 
-    EXPECT_EQ (controller->getSenders ().size (), 3);
+    EXPECT_EQ (controller->getSenders().size(), 3);
     EXPECT_EQ (
-        listener.texts (),
+        listener.texts(),
         Texts ({ "status 1 0", "status 3 0", "status 0 0", "status 1 1", "status 3 1", "status 0 1", "running 1" }));
-    EXPECT_TRUE (controller->isUpdating ());
+    EXPECT_TRUE (controller->isUpdating());
 
-    runTransfers ();
+    runTransfers();
 
     EXPECT_EQ (system.getBytesSent ("KX Audio"), joined ({ 0 }));
     EXPECT_EQ (system.getBytesSent ("KX Graphics"), joined ({ 1 }));
     EXPECT_EQ (system.getBytesSent ("KX Control"), joined ({ 4 }));
-    EXPECT_EQ (system.getSentMessages ().size (), 5695u);
-    ASSERT_EQ (listener.progressReports.size (), 5695u / 20 + 1);
-    EXPECT_EQ (listener.progressReports.back (), 1.0);
-    EXPECT_TRUE (controller->isUpdating ());
+    EXPECT_EQ (system.getSentMessages().size(), 5695u);
+    ASSERT_EQ (listener.progressReports.size(), 5695u / 20 + 1);
+    EXPECT_EQ (listener.progressReports.back(), 1.0);
+    EXPECT_TRUE (controller->isUpdating());
 }
 
 TEST_F (ControllerTest, AFullUpdateWritesEveryImageToItsPortInOrder)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
-    system.clearSentMessages ();
-    listener.clear ();
+    system.clearSentMessages();
+    listener.clear();
 
-    controller->startUpdate ();
-    EXPECT_EQ (controller->getSenders ().size (), 5);
+    controller->startUpdate();
+    EXPECT_EQ (controller->getSenders().size(), 5);
     EXPECT_EQ (listener.texts ("status"),
                Texts ({ "status 1 0", "status 3 0", "status 0 0", "status 1 1", "status 3 1", "status 0 1" }));
 
-    runTransfers ();
+    runTransfers();
 
     EXPECT_EQ (system.getBytesSent ("KX Audio"), joined ({ 0, 3 }));
     EXPECT_EQ (system.getBytesSent ("KX Graphics"), joined ({ 1, 2 }));
     EXPECT_EQ (system.getBytesSent ("KX Control"), joined ({ 4 }));
-    EXPECT_EQ (system.getSentMessages ().size (), 70277u);
+    EXPECT_EQ (system.getSentMessages().size(), 70277u);
 
     // Each asset image starts as the application image on its port completes, graphics first.
     const auto statuses = listener.texts ("status");
     const auto at = [&] (const char* text)
-    { return std::find (statuses.begin (), statuses.end (), juce::String (text)) - statuses.begin (); };
+    { return std::find (statuses.begin(), statuses.end(), juce::String (text)) - statuses.begin(); };
     EXPECT_EQ (at ("status 4 1"), at ("status 3 2") + 1);
     EXPECT_EQ (at ("status 2 1"), at ("status 1 2") + 1);
     EXPECT_LT (at ("status 3 2"), at ("status 1 2"));
-    EXPECT_EQ (statuses.back (), "status 2 2");
+    EXPECT_EQ (statuses.back(), "status 2 2");
 
     const auto& progress = listener.progressReports;
-    ASSERT_EQ (progress.size (), 70277u / 20 + 1);
-    for (size_t i = 0; i + 1 < progress.size (); ++i)
+    ASSERT_EQ (progress.size(), 70277u / 20 + 1);
+    for (size_t i = 0; i + 1 < progress.size(); ++i)
         EXPECT_DOUBLE_EQ (progress[i], (double)((i + 1) * 20) / 70277.0);
-    EXPECT_EQ (progress.back (), 1.0);
+    EXPECT_EQ (progress.back(), 1.0);
 
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })
     {
         EXPECT_EQ (system.getNumOpenInputs (port), 0);
         EXPECT_EQ (system.getNumOpenOutputs (port), 0);
     }
-    EXPECT_TRUE (controller->isUpdating ());
+    EXPECT_TRUE (controller->isUpdating());
 }
 
 TEST_F (ControllerTest, APortMissingAtTheStartAbortsOncePerImageOnIt)
@@ -365,14 +342,14 @@ TEST_F (ControllerTest, APortMissingAtTheStartAbortsOncePerImageOnIt)
     system.addPort ("KX Control");
     system.addPort ("KX Audio");
     system.addPort ("KX Graphics", true, false);
-    createController ();
+    createController();
     controller->addListener (&listener);
-    system.clearSentMessages ();
-    listener.clear ();
+    system.clearSentMessages();
+    listener.clear();
 
-    controller->startUpdate ();
+    controller->startUpdate();
 
-    EXPECT_EQ (listener.texts (),
+    EXPECT_EQ (listener.texts(),
                Texts ({ "status 1 0",
                         "status 3 0",
                         "status 0 0",
@@ -383,71 +360,89 @@ TEST_F (ControllerTest, APortMissingAtTheStartAbortsOncePerImageOnIt)
                         "status 3 4",
                         "status 0 4",
                         "running 1" }));
-    runTransfers ();
-    EXPECT_TRUE (system.getSentMessages ().empty ());
-    EXPECT_TRUE (controller->isUpdating ());
+    runTransfers();
+    EXPECT_TRUE (system.getSentMessages().empty());
+    EXPECT_TRUE (controller->isUpdating());
 }
 
 TEST_F (ControllerTest, APortLostMidTransferStopsEverySenderAndNothingMoreIsSent)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
-    controller->startUpdate ();
+    controller->startUpdate();
     runTransfers (100);
 
     system.removePorts ("KX Audio");
-    listener.clear ();
+    listener.clear();
     runTransfers (1);
-    const auto sentAtAbort = system.getSentMessages ().size ();
+    const auto sentAtAbort = system.getSentMessages().size();
 
-    EXPECT_EQ (listener.texts (), Texts ({ "status 1 4", "status 3 4", "status 0 4" }));
-    for (auto* sender : controller->getSenders ())
-        EXPECT_FALSE (sender->isTimerRunning ());
+    EXPECT_EQ (listener.texts(), Texts ({ "status 1 4", "status 3 4", "status 0 4" }));
+    for (auto* sender : controller->getSenders())
+        EXPECT_FALSE (sender->isTimerRunning());
 
-    runTransfers ();
-    EXPECT_EQ (system.getSentMessages ().size (), sentAtAbort);
-    EXPECT_TRUE (controller->isUpdating ());
+    runTransfers();
+    EXPECT_EQ (system.getSentMessages().size(), sentAtAbort);
+    EXPECT_TRUE (controller->isUpdating());
 
-    listener.clear ();
-    controller->reset ();
-    EXPECT_EQ (listener.texts (), Texts ({ "running 0" }));
+    listener.clear();
+    controller->reset();
+    EXPECT_EQ (listener.texts(), Texts ({ "running 0" }));
     EXPECT_EQ (listener.progressReports, std::vector<double> ({ 0.0 }));
-    EXPECT_FALSE (controller->isUpdating ());
+    EXPECT_FALSE (controller->isUpdating());
 }
 
 TEST_F (ControllerTest, ResetWhileRunningEndsTheTransferSilently)
 {
-    system.addKxDevice ();
-    createController ();
+    system.addKxDevice();
+    createController();
     controller->addListener (&listener);
-    controller->startCaspiaModeUpdate ();
+    controller->startCaspiaModeUpdate();
     runTransfers (50);
-    const auto sent = system.getSentMessages ().size ();
+    const auto sent = system.getSentMessages().size();
 
-    listener.clear ();
-    controller->reset ();
+    listener.clear();
+    controller->reset();
 
-    EXPECT_TRUE (controller->getSenders ().isEmpty ());
-    EXPECT_EQ (listener.texts (), Texts ({ "running 0" }));
-    pumpUntil ([] { return false; }, 30);
-    EXPECT_EQ (system.getSentMessages ().size (), sent);
+    EXPECT_TRUE (controller->getSenders().isEmpty());
+    EXPECT_EQ (listener.texts(), Texts ({ "running 0" }));
+    pumpMessagesUntil ([] { return false; }, 30);
+    EXPECT_EQ (system.getSentMessages().size(), sent);
 
     // A reset re-arms the version query.
-    system.clearSentMessages ();
-    controller->timerCallback ();
+    system.clearSentMessages();
+    controller->timerCallback();
     EXPECT_EQ (countIdentityRequests ("KX Audio"), 2);
 }
 
 TEST_F (ControllerTest, AStartWhileAnUpdateIsUnresetDoesNotRunASecondTransfer)
 {
-    system.addKxDevice ();
-    createController ();
-    system.clearSentMessages ();
-    controller->startCaspiaModeUpdate ();
-    controller->startUpdate ();
+    system.addKxDevice();
+    createController();
+    system.clearSentMessages();
+    controller->startCaspiaModeUpdate();
+    controller->startUpdate();
 
-    EXPECT_EQ (controller->getSenders ().size (), 3);
-    runTransfers ();
+    EXPECT_EQ (controller->getSenders().size(), 3);
+    runTransfers();
     EXPECT_EQ (system.getBytesSent ("KX Audio"), joined ({ 0 }));
+}
+
+TEST_F (ControllerTest, AnAssetImageNeverStartsOnAPortStillBusyWithItsApplicationImage)
+{
+    // The audio application image finishes first here, the opposite of the images carried.
+    catalogue.build ({ 256 * 10, 256 * 20, 256 * 5, 256 * 5, 256 * 3 });
+    system.addKxDevice();
+    createController();
+    system.clearSentMessages();
+
+    controller->startUpdate();
+    runTransfers();
+
+    EXPECT_EQ (system.getBytesSent ("KX Audio"), joined ({ 0, 3 }));
+    EXPECT_EQ (system.getBytesSent ("KX Graphics"), joined ({ 1, 2 }));
+    EXPECT_EQ (system.getBytesSent ("KX Control"), joined ({ 4 }));
+    for (auto* sender : controller->getSenders())
+        EXPECT_TRUE (sender->isCompleted()) << sender->getFirmwareName();
 }

@@ -10,7 +10,7 @@ struct InMemoryMidiSystem::Port
     bool listedAsInput = true;
     bool listedAsOutput = true;
 
-    juce::String getIdentifier () const { return "mem-" + juce::String (id); }
+    juce::String getIdentifier() const { return "mem-" + juce::String (id); }
 };
 
 class InMemoryMidiSystem::MemoryInput final : public MidiSystem::Input, private juce::Thread
@@ -20,22 +20,22 @@ public:
         : juce::Thread ("in-memory MIDI input " + nameToUse), owner (ownerToUse), portId (portIdToUse),
           name (nameToUse), callback (cb)
     {
-        startThread ();
+        startThread();
     }
 
-    ~MemoryInput () override
+    ~MemoryInput() override
     {
         owner.inputClosed (this);
-        signalThreadShouldExit ();
-        wakeUp.signal ();
+        signalThreadShouldExit();
+        wakeUp.signal();
         stopThread (10000);
     }
 
-    juce::String getName () const override { return name; }
-    void start () override { started = true; }
-    void stop () override { started = false; }
+    juce::String getName() const override { return name; }
+    void start() override { started = true; }
+    void stop() override { started = false; }
 
-    int getPortId () const { return portId; }
+    int getPortId() const { return portId; }
 
     void enqueue (const juce::MidiMessage& message)
     {
@@ -46,19 +46,19 @@ public:
             const std::lock_guard<std::mutex> guard (queueMutex);
             queue.push_back (message);
         }
-        wakeUp.signal ();
+        wakeUp.signal();
     }
 
-    bool isIdle () const
+    bool isIdle() const
     {
         const std::lock_guard<std::mutex> guard (queueMutex);
-        return queue.empty () && ! delivering;
+        return queue.empty() && ! delivering;
     }
 
 private:
-    void run () override
+    void run() override
     {
-        while (! threadShouldExit ())
+        while (! threadShouldExit())
         {
             wakeUp.wait (50);
 
@@ -67,10 +67,10 @@ private:
                 juce::MidiMessage message;
                 {
                     const std::lock_guard<std::mutex> guard (queueMutex);
-                    if (queue.empty () || threadShouldExit ())
+                    if (queue.empty() || threadShouldExit())
                         break;
-                    message = queue.front ();
-                    queue.pop_front ();
+                    message = queue.front();
+                    queue.pop_front();
                     delivering = true;
                 }
 
@@ -102,11 +102,11 @@ public:
     {
     }
 
-    ~MemoryOutput () override { owner.outputClosed (this); }
+    ~MemoryOutput() override { owner.outputClosed (this); }
 
-    juce::String getName () const override { return name; }
+    juce::String getName() const override { return name; }
     void sendMessageNow (const juce::MidiMessage& message) override { owner.recordSent (portId, message); }
-    void stopBackgroundThread () override {}
+    void stopBackgroundThread() override {}
 
 private:
     InMemoryMidiSystem& owner;
@@ -114,12 +114,12 @@ private:
     const juce::String name;
 };
 
-InMemoryMidiSystem::InMemoryMidiSystem () = default;
+InMemoryMidiSystem::InMemoryMidiSystem() = default;
 
-InMemoryMidiSystem::~InMemoryMidiSystem ()
+InMemoryMidiSystem::~InMemoryMidiSystem()
 {
     // Whoever opened ports must have closed them before the system goes.
-    jassert (openInputs.empty () && openOutputs.empty ());
+    jassert (openInputs.empty() && openOutputs.empty());
 }
 
 int InMemoryMidiSystem::addPort (const juce::String& name, bool listAsInput, bool listAsOutput)
@@ -137,18 +137,18 @@ int InMemoryMidiSystem::addPort (const juce::String& name, bool listAsInput, boo
 void InMemoryMidiSystem::removePort (int portId)
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    ports.erase (std::remove_if (ports.begin (), ports.end (), [portId] (const Port& p) { return p.id == portId; }),
-                 ports.end ());
+    ports.erase (std::remove_if (ports.begin(), ports.end(), [portId] (const Port& p) { return p.id == portId; }),
+                 ports.end());
 }
 
 void InMemoryMidiSystem::removePorts (const juce::String& name)
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    ports.erase (std::remove_if (ports.begin (), ports.end (), [&name] (const Port& p) { return p.name == name; }),
-                 ports.end ());
+    ports.erase (std::remove_if (ports.begin(), ports.end(), [&name] (const Port& p) { return p.name == name; }),
+                 ports.end());
 }
 
-void InMemoryMidiSystem::addKxDevice ()
+void InMemoryMidiSystem::addKxDevice()
 {
     addPort ("KX Control");
     addPort ("KX Audio");
@@ -167,31 +167,31 @@ void InMemoryMidiSystem::sendFromDevice (const juce::String& portName, const juc
 
     for (auto* input : openInputs)
     {
-        const auto stillPlugged = std::any_of (ports.begin (),
-                                               ports.end (),
+        const auto stillPlugged = std::any_of (ports.begin(),
+                                               ports.end(),
                                                [input, &portName] (const Port& p)
-                                               { return p.id == input->getPortId () && p.name == portName; });
+                                               { return p.id == input->getPortId() && p.name == portName; });
 
         if (stillPlugged)
             input->enqueue (message);
     }
 }
 
-void InMemoryMidiSystem::waitUntilDelivered ()
+void InMemoryMidiSystem::waitUntilDelivered()
 {
-    const auto deadline = juce::Time::getMillisecondCounter () + 10000;
+    const auto deadline = juce::Time::getMillisecondCounter() + 10000;
 
-    while (juce::Time::getMillisecondCounter () < deadline)
+    while (juce::Time::getMillisecondCounter() < deadline)
     {
         {
             const std::lock_guard<std::recursive_mutex> guard (mutex);
-            if (std::all_of (openInputs.begin (), openInputs.end (), [] (MemoryInput* i) { return i->isIdle (); }))
+            if (std::all_of (openInputs.begin(), openInputs.end(), [] (MemoryInput* i) { return i->isIdle(); }))
                 return;
         }
 
         // A delivery may be waiting for the message thread (the controller takes its lock).
-        auto* mm = juce::MessageManager::getInstanceWithoutCreating ();
-        if (mm != nullptr && mm->isThisTheMessageThread ())
+        auto* mm = juce::MessageManager::getInstanceWithoutCreating();
+        if (mm != nullptr && mm->isThisTheMessageThread())
             mm->runDispatchLoopUntil (1);
         else
             juce::Thread::sleep (1);
@@ -206,7 +206,7 @@ void InMemoryMidiSystem::setSendHook (std::function<void (const SentMessage&)> h
     sendHook = std::move (hook);
 }
 
-std::vector<InMemoryMidiSystem::SentMessage> InMemoryMidiSystem::getSentMessages () const
+std::vector<InMemoryMidiSystem::SentMessage> InMemoryMidiSystem::getSentMessages() const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     return sent;
@@ -231,21 +231,21 @@ std::vector<juce::uint8> InMemoryMidiSystem::getBytesSent (const juce::String& p
 
     for (const auto& message : sent)
         if (message.portName == portName)
-            result.insert (result.end (), message.bytes.begin (), message.bytes.end ());
+            result.insert (result.end(), message.bytes.begin(), message.bytes.end());
 
     return result;
 }
 
-int InMemoryMidiSystem::getNumLostMessages () const
+int InMemoryMidiSystem::getNumLostMessages() const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     return lostMessages;
 }
 
-void InMemoryMidiSystem::clearSentMessages ()
+void InMemoryMidiSystem::clearSentMessages()
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    sent.clear ();
+    sent.clear();
     lostMessages = 0;
 }
 
@@ -253,43 +253,43 @@ int InMemoryMidiSystem::getNumOpenInputs (const juce::String& portName) const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     return (int)std::count_if (
-        openInputs.begin (), openInputs.end (), [&portName] (MemoryInput* i) { return i->getName () == portName; });
+        openInputs.begin(), openInputs.end(), [&portName] (MemoryInput* i) { return i->getName() == portName; });
 }
 
 int InMemoryMidiSystem::getNumOpenOutputs (const juce::String& portName) const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     return (int)std::count_if (
-        openOutputs.begin (), openOutputs.end (), [&portName] (MemoryOutput* o) { return o->getName () == portName; });
+        openOutputs.begin(), openOutputs.end(), [&portName] (MemoryOutput* o) { return o->getName() == portName; });
 }
 
 std::vector<double> InMemoryMidiSystem::getInputOpenTimes (const juce::String& portName) const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     const auto found = inputOpenTimes.find (portName);
-    return found != inputOpenTimes.end () ? found->second : std::vector<double> ();
+    return found != inputOpenTimes.end() ? found->second : std::vector<double>();
 }
 
-juce::Array<juce::MidiDeviceInfo> InMemoryMidiSystem::getInputs ()
+juce::Array<juce::MidiDeviceInfo> InMemoryMidiSystem::getInputs()
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     juce::Array<juce::MidiDeviceInfo> result;
 
     for (const auto& port : ports)
         if (port.listedAsInput)
-            result.add ({ port.name, port.getIdentifier () });
+            result.add ({ port.name, port.getIdentifier() });
 
     return result;
 }
 
-juce::Array<juce::MidiDeviceInfo> InMemoryMidiSystem::getOutputs ()
+juce::Array<juce::MidiDeviceInfo> InMemoryMidiSystem::getOutputs()
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
     juce::Array<juce::MidiDeviceInfo> result;
 
     for (const auto& port : ports)
         if (port.listedAsOutput)
-            result.add ({ port.name, port.getIdentifier () });
+            result.add ({ port.name, port.getIdentifier() });
 
     return result;
 }
@@ -297,7 +297,7 @@ juce::Array<juce::MidiDeviceInfo> InMemoryMidiSystem::getOutputs ()
 InMemoryMidiSystem::Port* InMemoryMidiSystem::findPort (const juce::String& identifier)
 {
     for (auto& port : ports)
-        if (port.getIdentifier () == identifier)
+        if (port.getIdentifier() == identifier)
             return &port;
 
     return nullptr;
@@ -313,8 +313,8 @@ std::unique_ptr<MidiSystem::Input> InMemoryMidiSystem::openInput (const juce::St
         return nullptr;
 
     auto input = std::make_unique<MemoryInput> (*this, port->id, port->name, callback);
-    openInputs.push_back (input.get ());
-    inputOpenTimes[port->name].push_back (juce::Time::getMillisecondCounterHiRes ());
+    openInputs.push_back (input.get());
+    inputOpenTimes[port->name].push_back (juce::Time::getMillisecondCounterHiRes());
     return input;
 }
 
@@ -327,7 +327,7 @@ std::unique_ptr<MidiSystem::Output> InMemoryMidiSystem::openOutput (const juce::
         return nullptr;
 
     auto output = std::make_unique<MemoryOutput> (*this, port->id, port->name);
-    openOutputs.push_back (output.get ());
+    openOutputs.push_back (output.get());
     return output;
 }
 
@@ -338,9 +338,9 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
     {
         const std::lock_guard<std::recursive_mutex> guard (mutex);
         const auto port =
-            std::find_if (ports.begin (), ports.end (), [portId] (const Port& p) { return p.id == portId; });
+            std::find_if (ports.begin(), ports.end(), [portId] (const Port& p) { return p.id == portId; });
 
-        if (port == ports.end ())
+        if (port == ports.end())
         {
             ++lostMessages;
             return;
@@ -348,8 +348,8 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
 
         record.portId = portId;
         record.portName = port->name;
-        record.bytes.assign (message.getRawData (), message.getRawData () + message.getRawDataSize ());
-        record.timeMs = juce::Time::getMillisecondCounterHiRes ();
+        record.bytes.assign (message.getRawData(), message.getRawData() + message.getRawDataSize());
+        record.timeMs = juce::Time::getMillisecondCounterHiRes();
         sent.push_back (record);
         hook = sendHook;
     }
@@ -361,11 +361,11 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
 void InMemoryMidiSystem::inputClosed (MemoryInput* input)
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    openInputs.erase (std::remove (openInputs.begin (), openInputs.end (), input), openInputs.end ());
+    openInputs.erase (std::remove (openInputs.begin(), openInputs.end(), input), openInputs.end());
 }
 
 void InMemoryMidiSystem::outputClosed (MemoryOutput* output)
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    openOutputs.erase (std::remove (openOutputs.begin (), openOutputs.end (), output), openOutputs.end ());
+    openOutputs.erase (std::remove (openOutputs.begin(), openOutputs.end(), output), openOutputs.end());
 }

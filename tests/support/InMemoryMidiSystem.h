@@ -24,8 +24,8 @@ public:
         double timeMs = 0.0;
     };
 
-    InMemoryMidiSystem ();
-    ~InMemoryMidiSystem () override;
+    InMemoryMidiSystem();
+    ~InMemoryMidiSystem() override;
 
     /** Adds a device port (a source and a destination of this name) and returns its id. */
     int addPort (const juce::String& name, bool listAsInput = true, bool listAsOutput = true);
@@ -37,7 +37,7 @@ public:
     void removePorts (const juce::String& name);
 
     /** Adds the three ports of a KX device. */
-    void addKxDevice ();
+    void addKxDevice();
 
     /** Opening this port's input or output yields null, as a failed open does. */
     void setOpenFails (const juce::String& name, bool shouldFail);
@@ -47,21 +47,21 @@ public:
 
     /** Blocks until every queued incoming message has been delivered (or dropped); on the
         message thread it keeps the message loop running meanwhile. */
-    void waitUntilDelivered ();
+    void waitUntilDelivered();
 
     /** Called on the sender's thread after each message is captured; a test device answers from here. */
     void setSendHook (std::function<void (const SentMessage&)> hook);
 
-    std::vector<SentMessage> getSentMessages () const;
+    std::vector<SentMessage> getSentMessages() const;
     std::vector<SentMessage> getSentMessages (const juce::String& portName) const;
 
     /** Every byte that reached ports of this name, in the order it was sent. */
     std::vector<juce::uint8> getBytesSent (const juce::String& portName) const;
 
     /** Messages sent on an output whose port had been unplugged: they reached nothing. */
-    int getNumLostMessages () const;
+    int getNumLostMessages() const;
 
-    void clearSentMessages ();
+    void clearSentMessages();
 
     int getNumOpenInputs (const juce::String& portName) const;
     int getNumOpenOutputs (const juce::String& portName) const;
@@ -70,8 +70,8 @@ public:
     std::vector<double> getInputOpenTimes (const juce::String& portName) const;
 
     // MidiSystem
-    juce::Array<juce::MidiDeviceInfo> getInputs () override;
-    juce::Array<juce::MidiDeviceInfo> getOutputs () override;
+    juce::Array<juce::MidiDeviceInfo> getInputs() override;
+    juce::Array<juce::MidiDeviceInfo> getOutputs() override;
     std::unique_ptr<Input> openInput (const juce::String& identifier, InputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
 

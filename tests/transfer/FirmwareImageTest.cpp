@@ -15,7 +15,7 @@ std::vector<juce::uint8> makeBytes (int size)
 
 FirmwareImage makeImage (const std::vector<juce::uint8>& bytes, int chunkSize = 256)
 {
-    return FirmwareImage (bytes.data (), (int)bytes.size (), chunkSize, 3, "KX Audio", "Audio Assets");
+    return FirmwareImage (bytes.data(), (int)bytes.size(), chunkSize, 3, "KX Audio", "Audio Assets");
 }
 } // namespace
 
@@ -24,11 +24,11 @@ TEST (FirmwareImage, StoresWhatItIsGivenAndStartsIdle)
     const auto bytes = makeBytes (10);
     const auto image = makeImage (bytes);
 
-    EXPECT_EQ (image.getName (), "Audio Assets");
-    EXPECT_EQ (image.getPortName (), "KX Audio");
-    EXPECT_EQ (image.getIntervalMs (), 3);
-    EXPECT_FALSE (image.isSending ());
-    EXPECT_FALSE (image.isCompleted ());
+    EXPECT_EQ (image.getName(), "Audio Assets");
+    EXPECT_EQ (image.getPortName(), "KX Audio");
+    EXPECT_EQ (image.getIntervalMs(), 3);
+    EXPECT_FALSE (image.isSending());
+    EXPECT_FALSE (image.isCompleted());
 }
 
 TEST (FirmwareImage, CutsIntoWholePiecesWithTheRemainderLast)
@@ -52,19 +52,19 @@ TEST (FirmwareImage, CutsIntoWholePiecesWithTheRemainderLast)
         const auto bytes = makeBytes (c.size);
         const auto image = makeImage (bytes);
 
-        ASSERT_EQ (image.getNumChunks (), c.numChunks);
+        ASSERT_EQ (image.getNumChunks(), c.numChunks);
         std::vector<juce::uint8> joined;
 
-        for (int i = 0; i < image.getNumChunks (); ++i)
+        for (int i = 0; i < image.getNumChunks(); ++i)
         {
             const auto chunk = image.getChunk (i);
-            EXPECT_EQ (chunk.size (), i == c.numChunks - 1 ? c.lastChunkSize : 256);
-            joined.insert (joined.end (), chunk.begin (), chunk.end ());
+            EXPECT_EQ (chunk.size(), i == c.numChunks - 1 ? c.lastChunkSize : 256);
+            joined.insert (joined.end(), chunk.begin(), chunk.end());
         }
 
         EXPECT_EQ (joined, bytes);
-        EXPECT_TRUE (image.getChunk (image.getNumChunks ()).isEmpty ());
-        EXPECT_TRUE (image.getChunk (-1).isEmpty ());
+        EXPECT_TRUE (image.getChunk (image.getNumChunks()).isEmpty());
+        EXPECT_TRUE (image.getChunk (-1).isEmpty());
     }
 }
 
@@ -81,8 +81,8 @@ TEST (FirmwareImage, KeepsItsOwnCopyOfTheBytes)
 TEST (FirmwareImage, NonPositiveChunkSizeYieldsNoPiecesInsteadOfCrashing)
 {
     const auto bytes = makeBytes (10);
-    const FirmwareImage image (bytes.data (), 10, 0, 3, "KX Audio", "x");
+    const FirmwareImage image (bytes.data(), 10, 0, 3, "KX Audio", "x");
 
-    EXPECT_EQ (image.getNumChunks (), 0);
-    EXPECT_TRUE (image.getChunk (0).isEmpty ());
+    EXPECT_EQ (image.getNumChunks(), 0);
+    EXPECT_TRUE (image.getChunk (0).isEmpty());
 }

@@ -22,13 +22,13 @@ struct RecordingListener final : FirmwareSysexSender::Listener
     void sysexSenderEvent (FirmwareSysexSender* sender, const juce::String& event) override
     {
         events.push_back ({ event,
-                            sender->isSending (),
-                            sender->isCompleted (),
-                            sender->isTimerRunning (),
-                            system.getSentMessages ().size () });
+                            sender->isSending(),
+                            sender->isCompleted(),
+                            sender->isTimerRunning(),
+                            system.getSentMessages().size() });
     }
 
-    std::vector<juce::String> words () const
+    std::vector<juce::String> words() const
     {
         std::vector<juce::String> result;
         for (const auto& e : events)
@@ -45,8 +45,8 @@ std::vector<juce::uint8> makeSysex (int size)
     std::vector<juce::uint8> bytes ((size_t)size, 0x41);
     if (size > 0)
     {
-        bytes.front () = 0xF0;
-        bytes.back () = 0xF7;
+        bytes.front() = 0xF0;
+        bytes.back() = 0xF7;
     }
     for (int i = 1; i < size - 1; ++i)
         bytes[(size_t)i] = (juce::uint8) (i % 0x80);
@@ -58,10 +58,10 @@ struct SenderTest : ::testing::Test
     void useImage (int size)
     {
         bytes = makeSysex (size);
-        image = std::make_unique<FirmwareImage> (bytes.data (), size, 256, 3, "KX Audio", "Audio Application Firmware");
+        image = std::make_unique<FirmwareImage> (bytes.data(), size, 256, 3, "KX Audio", "Audio Application Firmware");
     }
 
-    void TearDown () override { manager.closeAll (); }
+    void TearDown() override { manager.closeAll(); }
 
     InMemoryMidiSystem system;
     MidiManager manager{ system };
@@ -77,83 +77,83 @@ TEST_F (SenderTest, SendsEachPieceOnItsOwnTickThenCompletesOnTheNext)
 {
     system.addPort ("KX Audio");
     useImage (513);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    ASSERT_EQ (listener.words (), Words ({ "Started" }));
+    sender.start();
+    ASSERT_EQ (listener.words(), Words ({ "Started" }));
     EXPECT_TRUE (listener.events[0].sending);
-    EXPECT_TRUE (sender.isTimerRunning ());
-    EXPECT_EQ (sender.getTimerInterval (), 3);
+    EXPECT_TRUE (sender.isTimerRunning());
+    EXPECT_EQ (sender.getTimerInterval(), 3);
     EXPECT_TRUE (manager.isOutputOpen ("KX Audio"));
 
     for (int tick = 0; tick < 3; ++tick)
-        sender.timerCallback ();
+        sender.timerCallback();
 
     const auto sent = system.getSentMessages ("KX Audio");
-    ASSERT_EQ (sent.size (), 3u);
-    EXPECT_EQ (sent[0].bytes.size (), 256u);
-    EXPECT_EQ (sent[1].bytes.size (), 256u);
-    EXPECT_EQ (sent[2].bytes.size (), 1u);
+    ASSERT_EQ (sent.size(), 3u);
+    EXPECT_EQ (sent[0].bytes.size(), 256u);
+    EXPECT_EQ (sent[1].bytes.size(), 256u);
+    EXPECT_EQ (sent[2].bytes.size(), 1u);
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Chunk", "Chunk", "Chunk" }));
-    EXPECT_FALSE (sender.isCompleted ());
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Chunk" }));
+    EXPECT_FALSE (sender.isCompleted());
 
-    sender.timerCallback ();
-    ASSERT_EQ (listener.words (), Words ({ "Started", "Chunk", "Chunk", "Chunk", "Complete" }));
-    const auto& complete = listener.events.back ();
+    sender.timerCallback();
+    ASSERT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Chunk", "Complete" }));
+    const auto& complete = listener.events.back();
     EXPECT_FALSE (complete.sending);
     EXPECT_TRUE (complete.completed);
     EXPECT_FALSE (complete.timerRunning);
-    EXPECT_EQ (system.getSentMessages ().size (), 3u);
+    EXPECT_EQ (system.getSentMessages().size(), 3u);
 }
 
 TEST_F (SenderTest, AnEmptyImageCompletesAtTheFirstTickWithoutSending)
 {
     system.addPort ("KX Audio");
     useImage (0);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    sender.timerCallback ();
+    sender.start();
+    sender.timerCallback();
 
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Complete" }));
-    EXPECT_TRUE (system.getSentMessages ().empty ());
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Complete" }));
+    EXPECT_TRUE (system.getSentMessages().empty());
 }
 
 TEST_F (SenderTest, AVanishedPortStopsTheTransferWithErrorAndNothingMoreIsSent)
 {
     const auto port = system.addPort ("KX Audio");
     useImage (2000);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    sender.timerCallback ();
-    sender.timerCallback ();
+    sender.start();
+    sender.timerCallback();
+    sender.timerCallback();
     system.removePort (port);
-    sender.timerCallback ();
+    sender.timerCallback();
 
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Chunk", "Chunk", "Error" }));
-    const auto& error = listener.events.back ();
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Error" }));
+    const auto& error = listener.events.back();
     EXPECT_TRUE (error.sending);
     EXPECT_FALSE (error.completed);
     EXPECT_FALSE (error.timerRunning);
-    EXPECT_EQ (system.getSentMessages ().size (), 2u);
-    EXPECT_EQ (system.getNumLostMessages (), 0);
+    EXPECT_EQ (system.getSentMessages().size(), 2u);
+    EXPECT_EQ (system.getNumLostMessages(), 0);
 }
 
 TEST_F (SenderTest, APortThatVanishesAfterTheLastPieceGivesErrorNotComplete)
 {
     const auto port = system.addPort ("KX Audio");
     useImage (256);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    sender.timerCallback ();
+    sender.start();
+    sender.timerCallback();
     system.removePort (port);
-    sender.timerCallback ();
+    sender.timerCallback();
 
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Chunk", "Error" }));
-    EXPECT_FALSE (image->isCompleted ());
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Error" }));
+    EXPECT_FALSE (image->isCompleted());
 }
 
 TEST_F (SenderTest, AListedPortWhoseOutputCouldNotBeOpenedIsAnErrorNotASilentSuccess)
@@ -161,14 +161,14 @@ TEST_F (SenderTest, AListedPortWhoseOutputCouldNotBeOpenedIsAnErrorNotASilentSuc
     system.addPort ("KX Audio");
     system.setOpenFails ("KX Audio", true);
     useImage (600);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    sender.timerCallback ();
+    sender.start();
+    sender.timerCallback();
 
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Error" }));
-    EXPECT_FALSE (sender.isTimerRunning ());
-    EXPECT_FALSE (image->isCompleted ());
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Error" }));
+    EXPECT_FALSE (sender.isTimerRunning());
+    EXPECT_FALSE (image->isCompleted());
 }
 
 TEST_F (SenderTest, StartClosesThePortsInputSoNothingIsReadDuringTheTransfer)
@@ -176,9 +176,9 @@ TEST_F (SenderTest, StartClosesThePortsInputSoNothingIsReadDuringTheTransfer)
     system.addPort ("KX Audio");
     manager.openInput ("KX Audio");
     useImage (10);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
+    sender.start();
 
     EXPECT_FALSE (manager.isInputOpen ("KX Audio"));
     EXPECT_EQ (system.getNumOpenInputs ("KX Audio"), 0);
@@ -188,60 +188,60 @@ TEST_F (SenderTest, StopIsSilentAndALaterStartSendsFromTheFirstPieceAgain)
 {
     system.addPort ("KX Audio");
     useImage (1000);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    sender.timerCallback ();
-    sender.timerCallback ();
-    sender.stop ();
+    sender.start();
+    sender.timerCallback();
+    sender.timerCallback();
+    sender.stop();
 
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Chunk", "Chunk" }));
-    EXPECT_FALSE (image->isSending ());
-    EXPECT_FALSE (sender.isTimerRunning ());
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk" }));
+    EXPECT_FALSE (image->isSending());
+    EXPECT_FALSE (sender.isTimerRunning());
 
-    system.clearSentMessages ();
-    sender.start ();
-    sender.timerCallback ();
-    EXPECT_EQ (listener.words (), Words ({ "Started", "Chunk", "Chunk", "Started", "Chunk" }));
-    const auto sent = system.getSentMessages ();
-    ASSERT_EQ (sent.size (), 1u);
-    EXPECT_EQ (sent[0].bytes.front (), 0xF0);
+    system.clearSentMessages();
+    sender.start();
+    sender.timerCallback();
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Started", "Chunk" }));
+    const auto sent = system.getSentMessages();
+    ASSERT_EQ (sent.size(), 1u);
+    EXPECT_EQ (sent[0].bytes.front(), 0xF0);
 }
 
 TEST_F (SenderTest, WorksWithoutAListenerAndWithoutAnImage)
 {
     system.addPort ("KX Audio");
     useImage (300);
-    FirmwareSysexSender quiet (image.get (), &manager, nullptr);
-    quiet.start ();
-    quiet.timerCallback ();
-    quiet.timerCallback ();
-    quiet.timerCallback ();
+    FirmwareSysexSender quiet (image.get(), &manager, nullptr);
+    quiet.start();
+    quiet.timerCallback();
+    quiet.timerCallback();
+    quiet.timerCallback();
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
-    EXPECT_TRUE (quiet.isCompleted ());
+    EXPECT_TRUE (quiet.isCompleted());
 
     FirmwareSysexSender empty (nullptr, &manager, &listener);
-    EXPECT_EQ (empty.getFirmwareName (), juce::String ());
-    EXPECT_FALSE (empty.isCompleted ());
-    EXPECT_FALSE (empty.isSending ());
-    empty.start ();
-    empty.timerCallback ();
-    EXPECT_TRUE (listener.events.empty ());
+    EXPECT_EQ (empty.getFirmwareName(), juce::String());
+    EXPECT_FALSE (empty.isCompleted());
+    EXPECT_FALSE (empty.isSending());
+    empty.start();
+    empty.timerCallback();
+    EXPECT_TRUE (listener.events.empty());
 }
 
 TEST_F (SenderTest, RunsOnTheMessageLoopWithARealTimer)
 {
     system.addPort ("KX Audio");
     useImage (256 * 20 + 7);
-    FirmwareSysexSender sender (image.get (), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
 
-    sender.start ();
-    const auto deadline = juce::Time::getMillisecondCounter () + 10000;
-    while (! image->isCompleted () && juce::Time::getMillisecondCounter () < deadline)
-        juce::MessageManager::getInstance ()->runDispatchLoopUntil (5);
+    sender.start();
+    const auto deadline = juce::Time::getMillisecondCounter() + 10000;
+    while (! image->isCompleted() && juce::Time::getMillisecondCounter() < deadline)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
 
-    ASSERT_TRUE (image->isCompleted ());
+    ASSERT_TRUE (image->isCompleted());
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
-    EXPECT_EQ (listener.words ().size (), 1u + 21u + 1u);
-    EXPECT_EQ (listener.words ().back (), "Complete");
+    EXPECT_EQ (listener.words().size(), 1u + 21u + 1u);
+    EXPECT_EQ (listener.words().back(), "Complete");
 }

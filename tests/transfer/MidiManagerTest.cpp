@@ -10,7 +10,7 @@ namespace
 {
 const juce::uint8 identityRequestBytes[] = { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
 
-juce::MidiMessage identityRequest ()
+juce::MidiMessage identityRequest()
 {
     return juce::MidiMessage (identityRequestBytes, (int)sizeof (identityRequestBytes), 0.0);
 }
@@ -20,15 +20,15 @@ struct RecordingListener final : MidiManager::Listener
     void midiMessageReceived (MidiSystem::Input* source, const juce::MidiMessage& message) override
     {
         const std::lock_guard<std::mutex> guard (mutex);
-        sources.push_back (source != nullptr ? source->getName () : juce::String ());
+        sources.push_back (source != nullptr ? source->getName() : juce::String());
         messages.push_back (message);
-        onMessageThread.push_back (juce::MessageManager::getInstance ()->isThisTheMessageThread ());
+        onMessageThread.push_back (juce::MessageManager::getInstance()->isThisTheMessageThread());
     }
 
-    size_t count ()
+    size_t count()
     {
         const std::lock_guard<std::mutex> guard (mutex);
-        return messages.size ();
+        return messages.size();
     }
 
     std::mutex mutex;
@@ -54,10 +54,10 @@ TEST_F (MidiManagerTest, WithoutTheDeviceNothingIsPresentOpenedOrSent)
         manager.openOutput (name);
         EXPECT_FALSE (manager.isInputOpen (name));
         EXPECT_FALSE (manager.isOutputOpen (name));
-        manager.sendMessage (name, identityRequest ());
+        manager.sendMessage (name, identityRequest());
     }
 
-    EXPECT_TRUE (system.getSentMessages ().empty ());
+    EXPECT_TRUE (system.getSentMessages().empty());
 }
 
 TEST_F (MidiManagerTest, MatchesPortNamesExactlyAndWithCase)
@@ -81,9 +81,9 @@ TEST_F (MidiManagerTest, OpensSendsToAndClosesEveryOutputOfAName)
     EXPECT_EQ (system.getNumOpenOutputs ("KX Audio"), 2);
     EXPECT_EQ (system.getNumOpenOutputs ("KX Graphics"), 0);
 
-    manager.sendMessage ("KX Audio", identityRequest ());
-    const auto sent = system.getSentMessages ();
-    ASSERT_EQ (sent.size (), 2u);
+    manager.sendMessage ("KX Audio", identityRequest());
+    const auto sent = system.getSentMessages();
+    ASSERT_EQ (sent.size(), 2u);
     EXPECT_EQ (sent[0].portId, first);
     EXPECT_EQ (sent[1].portId, second);
     for (const auto& message : sent)
@@ -123,17 +123,17 @@ TEST_F (MidiManagerTest, PausesFiftyMillisecondsBeforeEachInputItOpens)
     system.addPort ("KX Audio");
     system.addPort ("KX Audio");
 
-    const auto before = juce::Time::getMillisecondCounterHiRes ();
+    const auto before = juce::Time::getMillisecondCounterHiRes();
     manager.openInput ("KX Audio");
     const auto times = system.getInputOpenTimes ("KX Audio");
 
-    ASSERT_EQ (times.size (), 2u);
+    ASSERT_EQ (times.size(), 2u);
     EXPECT_GE (times[0] - before, 49.0);
     EXPECT_GE (times[1] - times[0], 49.0);
     EXPECT_EQ (system.getNumOpenInputs ("KX Audio"), 2);
 
     manager.openInput ("KX Audio");
-    EXPECT_EQ (system.getInputOpenTimes ("KX Audio").size (), 2u);
+    EXPECT_EQ (system.getInputOpenTimes ("KX Audio").size(), 2u);
 }
 
 TEST_F (MidiManagerTest, DeliversIncomingMessagesToListenersOnTheInputThreadUntilTheInputCloses)
@@ -147,23 +147,23 @@ TEST_F (MidiManagerTest, DeliversIncomingMessagesToListenersOnTheInputThreadUnti
 
     const juce::uint8 reply[] = { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0xF7 };
     system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int)sizeof (reply), 0.0));
-    system.waitUntilDelivered ();
+    system.waitUntilDelivered();
 
-    ASSERT_EQ (listener.count (), 1u);
+    ASSERT_EQ (listener.count(), 1u);
     EXPECT_EQ (listener.sources[0], "KX Graphics");
     EXPECT_FALSE (listener.onMessageThread[0]);
-    EXPECT_EQ (listener.messages[0].getRawDataSize (), (int)sizeof (reply));
+    EXPECT_EQ (listener.messages[0].getRawDataSize(), (int)sizeof (reply));
 
     manager.closeInput ("KX Graphics");
     EXPECT_FALSE (manager.isInputOpen ("KX Graphics"));
     system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int)sizeof (reply), 0.0));
-    system.waitUntilDelivered ();
-    EXPECT_EQ (listener.count (), 1u);
+    system.waitUntilDelivered();
+    EXPECT_EQ (listener.count(), 1u);
 }
 
 TEST_F (MidiManagerTest, CloseAllLeavesAValidEmptyManager)
 {
-    system.addKxDevice ();
+    system.addKxDevice();
     RecordingListener listener;
     manager.addListener (&listener);
 
@@ -173,7 +173,7 @@ TEST_F (MidiManagerTest, CloseAllLeavesAValidEmptyManager)
         manager.openOutput (name);
     }
 
-    manager.closeAll ();
+    manager.closeAll();
 
     for (const auto* name : { "KX Control", "KX Audio", "KX Graphics" })
     {
@@ -181,16 +181,16 @@ TEST_F (MidiManagerTest, CloseAllLeavesAValidEmptyManager)
         EXPECT_FALSE (manager.isOutputOpen (name));
         EXPECT_EQ (system.getNumOpenInputs (name), 0);
         EXPECT_EQ (system.getNumOpenOutputs (name), 0);
-        manager.sendMessage (name, identityRequest ());
+        manager.sendMessage (name, identityRequest());
     }
 
-    EXPECT_TRUE (system.getSentMessages ().empty ());
+    EXPECT_TRUE (system.getSentMessages().empty());
     manager.removeListener (&listener);
 
     // The listener list was emptied too: a freshly opened input reaches nobody.
     manager.openInput ("KX Audio");
-    system.sendFromDevice ("KX Audio", identityRequest ());
-    system.waitUntilDelivered ();
-    EXPECT_EQ (listener.count (), 0u);
-    manager.closeAll ();
+    system.sendFromDevice ("KX Audio", identityRequest());
+    system.waitUntilDelivered();
+    EXPECT_EQ (listener.count(), 0u);
+    manager.closeAll();
 }
