@@ -5,7 +5,7 @@ void CustomLook::drawToggleButton (juce::Graphics& g,
                                    bool shouldDrawButtonAsHighlighted,
                                    bool shouldDrawButtonAsDown)
 {
-    const auto height = button.getHeight ();
+    const auto height = button.getHeight();
     const auto fontSize = juce::jmin (15.0f, (float)height * 0.75f);
     const auto tickWidth = fontSize * 1.1f;
 
@@ -15,20 +15,20 @@ void CustomLook::drawToggleButton (juce::Graphics& g,
                  ((float)height - tickWidth) * 0.5f,
                  tickWidth,
                  tickWidth,
-                 button.getToggleState (),
-                 button.isEnabled (),
+                 button.getToggleState(),
+                 button.isEnabled(),
                  shouldDrawButtonAsHighlighted,
                  shouldDrawButtonAsDown);
 
     // Only the text fades: the tick box above is already drawn at full strength.
-    if (! button.isEnabled ())
+    if (! button.isEnabled())
         g.setOpacity (0.5f);
 
     const auto textX = (int)tickWidth + 5;
-    g.drawFittedText (button.getButtonText (),
+    g.drawFittedText (button.getButtonText(),
                       textX,
                       0,
-                      button.getWidth () - textX - 2,
+                      button.getWidth() - textX - 2,
                       height,
                       juce::Justification::centredLeft,
                       10,
@@ -70,7 +70,7 @@ void CustomLook::drawProgressBar (
         g.fillRect (1.0f, 1.0f, (float)barWidth, (float)(height - 2));
     }
 
-    if (textToShow.isNotEmpty ())
+    if (textToShow.isNotEmpty())
     {
         g.setColour (juce::Colours::black);
         g.setFont ((float)height * 0.6f);

@@ -10,8 +10,8 @@
 class CustomLook : public juce::LookAndFeel_V3
 {
 public:
-    CustomLook () = default;
-    ~CustomLook () override = default;
+    CustomLook() = default;
+    ~CustomLook() override = default;
 
     void drawToggleButton (juce::Graphics& g,
                            juce::ToggleButton& button,

@@ -11,7 +11,7 @@ juce::String joinLines (std::initializer_list<const char*> lines)
 
     for (auto* line : lines)
     {
-        if (text.isNotEmpty ())
+        if (text.isNotEmpty())
             text << "\r\n";
 
         text << line;
@@ -20,7 +20,7 @@ juce::String joinLines (std::initializer_list<const char*> lines)
     return text;
 }
 
-juce::String completionMessage ()
+juce::String completionMessage()
 {
     return joinLines ({ "Firmware has been sent to the device. ",
                         "Reset the unit when both screens tells you to do so and the right play button is blinking.",
@@ -59,7 +59,7 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
 
     const auto backgroundPicture = picture (EmbeddedResources::backgroundImage, EmbeddedResources::backgroundImageSize);
     background.setImage (backgroundPicture);
-    background.setBounds (0, 0, backgroundPicture.getWidth (), backgroundPicture.getHeight ());
+    background.setBounds (0, 0, backgroundPicture.getWidth(), backgroundPicture.getHeight());
     addAndMakeVisible (background);
 
     updateButton.setImages (
@@ -77,16 +77,16 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
         noOverlay,
         0.0f);
 
-    setSize (backgroundPicture.getWidth (), backgroundPicture.getHeight ());
+    setSize (backgroundPicture.getWidth(), backgroundPicture.getHeight());
 
-    updateButton.setTopLeftPosition (330, getHeight () - 20 - updateButton.getHeight ());
+    updateButton.setTopLeftPosition (330, getHeight() - 20 - updateButton.getHeight());
     addAndMakeVisible (updateButton);
 
     // The lamp has no size yet: it takes its picture's size in hardwareDetected.
-    hardwareLamp.setTopLeftPosition (10, updateButton.getY () + updateButton.getHeight () / 2);
+    hardwareLamp.setTopLeftPosition (10, updateButton.getY() + updateButton.getHeight() / 2);
     addAndMakeVisible (hardwareLamp);
 
-    hardwareLabel.setBounds (hardwareLamp.getX () + hardwareLamp.getWidth () + 7, hardwareLamp.getY (), 200, 14);
+    hardwareLabel.setBounds (hardwareLamp.getX() + hardwareLamp.getWidth() + 7, hardwareLamp.getY(), 200, 14);
     addAndMakeVisible (hardwareLabel);
 
     availableFirmwareHeading.setText ("Available Firmware", juce::dontSendNotification);
@@ -97,7 +97,7 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
     const juce::Colour headingColour (0xFF808080);
     const juce::Colour versionColour (0xFF555555);
 
-    availableFirmwareHeading.setBounds (getWidth () / 2, 195, 150, 18);
+    availableFirmwareHeading.setBounds (getWidth() / 2, 195, 150, 18);
     currentFirmwareHeading.setBounds (10, 195, 150, 18);
 
     for (auto* heading : { &availableFirmwareHeading, &currentFirmwareHeading })
@@ -114,7 +114,7 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
         {
             version->setFont (versionFont);
             version->setColour (juce::Label::textColourId, versionColour);
-            version->setBounds (heading.getX (), above->getBottom () + 2, 200, 20);
+            version->setBounds (heading.getX(), above->getBottom() + 2, 200, 20);
             above = version;
         }
     };
@@ -146,18 +146,18 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
     addAndMakeVisible (progressBar);
 
     for (int i = 0; i < 3; ++i)
-        statusLabels.add (new juce::Label ());
+        statusLabels.add (new juce::Label());
 
     softwareVersionLabel.setText (juce::String ("Software Version: ") + ApplicationInfo::version,
                                   juce::dontSendNotification);
     softwareVersionLabel.setSize (150, 12);
-    softwareVersionLabel.setTopLeftPosition (updateButton.getX (), updateButton.getBottom () + 3);
+    softwareVersionLabel.setTopLeftPosition (updateButton.getX(), updateButton.getBottom() + 3);
     addAndMakeVisible (softwareVersionLabel);
 
-    for (int i = 0; i < statusLabels.size (); ++i)
+    for (int i = 0; i < statusLabels.size(); ++i)
     {
         auto* row = statusLabels[i];
-        row->setBounds (13, progressBar.getBottom () + 19 * i, 400, 19);
+        row->setBounds (13, progressBar.getBottom() + 19 * i, 400, 19);
         row->setFont (juce::Font (16.0f, juce::Font::plain));
         addAndMakeVisible (row);
     }
@@ -170,7 +170,7 @@ MainWindowComponent::MainWindowComponent (Controller* controllerToUse) : control
     setWantsKeyboardFocus (true);
 }
 
-MainWindowComponent::~MainWindowComponent ()
+MainWindowComponent::~MainWindowComponent()
 {
     // customLook goes before the Component base: let go of it first.
     setLookAndFeel (nullptr);
@@ -216,9 +216,9 @@ void MainWindowComponent::currentFirmwareVersion (int port, const juce::String& 
 
 void MainWindowComponent::hardwareDetected (bool detected)
 {
-    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread ());
+    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread());
 
-    if (! mmLock.lockWasGained ())
+    if (! mmLock.lockWasGained())
         return;
 
     juce::Image lamp;
@@ -246,9 +246,9 @@ void MainWindowComponent::hardwareDetected (bool detected)
 
 void MainWindowComponent::updateProgress (double value)
 {
-    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread ());
+    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread());
 
-    if (! mmLock.lockWasGained ())
+    if (! mmLock.lockWasGained())
         return;
 
     progress = value;
@@ -257,7 +257,7 @@ void MainWindowComponent::updateProgress (double value)
     if (value == 1.0)
         juce::AlertWindow::showMessageBoxAsync (juce::AlertWindow::WarningIcon,
                                                 "Firmware Update Complete",
-                                                completionMessage (),
+                                                completionMessage(),
                                                 "OK",
                                                 nullptr,
                                                 new AlertWindowCallback (this));
@@ -287,7 +287,7 @@ void MainWindowComponent::imageStatusChanged (int imageCode, int status)
         word = "Sending";
         break;
     case Controller::aborted:
-        showAbortAlert ();
+        showAbortAlert();
         word = "Aborted";
         break;
     default:
@@ -334,38 +334,38 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
     if (confirmed)
     {
         if (caspiaMode)
-            controller->startCaspiaModeUpdate ();
+            controller->startCaspiaModeUpdate();
         else
-            controller->startUpdate ();
+            controller->startUpdate();
     }
     else
     {
-        controller->reset ();
+        controller->reset();
     }
 
     caspiaModeRequested = false;
 
     // Once the box has gone no component holds the focus, and the next key would be lost.
-    takeFocusBackUnlessBlocked ();
+    takeFocusBackUnlessBlocked();
 }
 
 bool MainWindowComponent::keyPressed (const juce::KeyPress& key, juce::Component*)
 {
-    caspiaModeRequested = key.isCurrentlyDown () && key.getTextCharacter () == modeKey;
+    caspiaModeRequested = key.isCurrentlyDown() && key.getTextCharacter() == modeKey;
     return true;
 }
 
 void MainWindowComponent::setStatusRowText (int row, const juce::String& text)
 {
-    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread ());
+    const juce::MessageManagerLock mmLock (juce::Thread::getCurrentThread());
 
-    if (! mmLock.lockWasGained () || row >= statusLabels.size ())
+    if (! mmLock.lockWasGained() || row >= statusLabels.size())
         return;
 
     statusLabels[row]->setText (text, juce::dontSendNotification);
 }
 
-void MainWindowComponent::showAbortAlert ()
+void MainWindowComponent::showAbortAlert()
 {
     if (abortAlertShowing)
         return;
@@ -379,16 +379,16 @@ void MainWindowComponent::showAbortAlert ()
                                             new AlertWindowCallback (this));
 }
 
-void MainWindowComponent::takeFocusBackUnlessBlocked ()
+void MainWindowComponent::takeFocusBackUnlessBlocked()
 {
     // A notice raised meanwhile (an abort at the start, say) keeps the focus it took.
-    if (isShowing () && ! isCurrentlyBlockedByAnotherModalComponent ())
-        grabKeyboardFocus ();
+    if (isShowing() && ! isCurrentlyBlockedByAnotherModalComponent())
+        grabKeyboardFocus();
 }
 
 void MainWindowComponent::AlertWindowCallback::modalStateFinished (int)
 {
-    owner->controller->reset ();
+    owner->controller->reset();
     owner->abortAlertShowing = false;
-    owner->takeFocusBackUnlessBlocked ();
+    owner->takeFocusBackUnlessBlocked();
 }

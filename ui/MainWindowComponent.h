@@ -31,7 +31,7 @@ public:
 
     /** The controller is not owned and must outlive every call into it. */
     explicit MainWindowComponent (Controller* controllerToUse);
-    ~MainWindowComponent () override;
+    ~MainWindowComponent() override;
 
     void availableFirmwareVersion (int port, const juce::String& version) override;
     void currentFirmwareVersion (int port, const juce::String& version) override;
@@ -51,7 +51,7 @@ private:
     {
     public:
         explicit AlertWindowCallback (MainWindowComponent* ownerToUse) : owner (ownerToUse) {}
-        ~AlertWindowCallback () override = default;
+        ~AlertWindowCallback() override = default;
 
         void modalStateFinished (int result) override;
 
@@ -60,8 +60,8 @@ private:
     };
 
     void setStatusRowText (int row, const juce::String& text);
-    void showAbortAlert ();
-    void takeFocusBackUnlessBlocked ();
+    void showAbortAlert();
+    void takeFocusBackUnlessBlocked();
 
     Controller* controller;
 

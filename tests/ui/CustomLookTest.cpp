@@ -14,17 +14,17 @@ struct Rgb
 
 Rgb mix (juce::Colour a, juce::Colour b, float t)
 {
-    return { a.getRed () + t * (b.getRed () - a.getRed ()),
-             a.getGreen () + t * (b.getGreen () - a.getGreen ()),
-             a.getBlue () + t * (b.getBlue () - a.getBlue ()) };
+    return { a.getRed() + t * (b.getRed() - a.getRed()),
+             a.getGreen() + t * (b.getGreen() - a.getGreen()),
+             a.getBlue() + t * (b.getBlue() - a.getBlue()) };
 }
 
 void expectColourNear (juce::Colour actual, Rgb expected, const char* where)
 {
-    EXPECT_EQ (actual.getAlpha (), 255) << where;
-    EXPECT_NEAR (actual.getRed (), expected.r, 2.0) << where;
-    EXPECT_NEAR (actual.getGreen (), expected.g, 2.0) << where;
-    EXPECT_NEAR (actual.getBlue (), expected.b, 2.0) << where;
+    EXPECT_EQ (actual.getAlpha(), 255) << where;
+    EXPECT_NEAR (actual.getRed(), expected.r, 2.0) << where;
+    EXPECT_NEAR (actual.getGreen(), expected.g, 2.0) << where;
+    EXPECT_NEAR (actual.getBlue(), expected.b, 2.0) << where;
 }
 
 /** Draws a bar of the main window's size onto a green canvas, as the background picture would be. */
@@ -53,7 +53,7 @@ int lastTouchedColumn (const juce::Image& image, int y)
 {
     int last = -1;
 
-    for (int x = 0; x < image.getWidth (); ++x)
+    for (int x = 0; x < image.getWidth(); ++x)
         if (image.getPixelAt (x, y) != sentinel)
             last = x;
 
@@ -72,7 +72,7 @@ TEST (CustomLook, ProgressBarFillsFromOnePixelInWithTheGradientOfItsStops)
     expectColourNear (half.getPixelAt (227, 12), mix (middle, middle, 0.0f), "last full column");
     const auto edge = half.getPixelAt (228, 12);
     EXPECT_NE (edge, sentinel);
-    EXPECT_GT (edge.getGreen (), middle.getGreen () + 60) << "the half-covered column blends with the canvas";
+    EXPECT_GT (edge.getGreen(), middle.getGreen() + 60) << "the half-covered column blends with the canvas";
     EXPECT_EQ (half.getPixelAt (229, 12), sentinel);
     EXPECT_EQ (lastTouchedColumn (half, 12), 228);
 
@@ -104,7 +104,7 @@ TEST (CustomLook, ProgressOutsideZeroToOneDrawsNoBar)
     {
         const auto image = drawBar (progress);
 
-        for (int y = 0; y < image.getHeight (); ++y)
+        for (int y = 0; y < image.getHeight(); ++y)
             ASSERT_EQ (lastTouchedColumn (image, y), -1) << "progress " << progress << " row " << y;
     }
 }
@@ -132,26 +132,26 @@ TEST (CustomLook, ProgressTextIsBlackCentredAndSixtyPercentOfTheHeight)
         {
             const auto pixel = withText.getPixelAt (x, y);
 
-            if (pixel.getAlpha () == 0)
+            if (pixel.getAlpha() == 0)
                 continue;
 
-            ASSERT_EQ (pixel.getRed () + pixel.getGreen () + pixel.getBlue (), 0) << x << ", " << y;
+            ASSERT_EQ (pixel.getRed() + pixel.getGreen() + pixel.getBlue(), 0) << x << ", " << y;
             inked = any ? inked.getUnion ({ x, y, 1, 1 }) : juce::Rectangle<int> (x, y, 1, 1);
             any = true;
         }
 
     ASSERT_TRUE (any);
     // Digits and a percent sign of a 60-pixel font stand about 43 pixels tall.
-    EXPECT_GT (inked.getHeight (), 35);
-    EXPECT_LT (inked.getHeight (), 60);
-    EXPECT_NEAR (inked.getCentreX (), width / 2, 3);
-    EXPECT_NEAR (inked.getCentreY (), height / 2, 4);
+    EXPECT_GT (inked.getHeight(), 35);
+    EXPECT_LT (inked.getHeight(), 60);
+    EXPECT_NEAR (inked.getCentreX(), width / 2, 3);
+    EXPECT_NEAR (inked.getCentreY(), height / 2, 4);
 
     const auto withoutText = drawBar (2.0, {}, juce::Colours::transparentBlack, width, height, {});
 
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            ASSERT_EQ (withoutText.getPixelAt (x, y).getAlpha (), 0);
+            ASSERT_EQ (withoutText.getPixelAt (x, y).getAlpha(), 0);
 }
 
 namespace
@@ -181,9 +181,9 @@ int maxAlpha (const juce::Image& image, juce::Rectangle<int> area)
 {
     int best = 0;
 
-    for (int y = area.getY (); y < area.getBottom (); ++y)
-        for (int x = area.getX (); x < area.getRight (); ++x)
-            best = juce::jmax (best, (int)image.getPixelAt (x, y).getAlpha ());
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+        for (int x = area.getX(); x < area.getRight(); ++x)
+            best = juce::jmax (best, (int)image.getPixelAt (x, y).getAlpha());
 
     return best;
 }
@@ -207,19 +207,21 @@ TEST (CustomLook, TickBoxIsAnOutlineSquareFourPixelsInAndCentredCrossedWhenTicke
         // The left edge: column 4 inked over the box's rows only, column 3 never.
         EXPECT_EQ (ticked.getPixelAt (4, centreY), juce::Colours::black) << h;
         EXPECT_EQ (maxAlpha (ticked, { 0, 0, 4, h }), 0) << h;
-        EXPECT_GT (ticked.getPixelAt (4, (int)top).getAlpha (), 0) << h;
-        EXPECT_GT (ticked.getPixelAt (4, (int)std::ceil (top + side) - 1).getAlpha (), 0) << h;
+        EXPECT_GT (ticked.getPixelAt (4, (int)top).getAlpha(), 0) << h;
+        EXPECT_GT (ticked.getPixelAt (4, (int)std::ceil (top + side) - 1).getAlpha(), 0) << h;
         if (top >= 1.0f)
-            EXPECT_EQ (ticked.getPixelAt (4, (int)top - 1).getAlpha (), 0) << h;
-        EXPECT_EQ (ticked.getPixelAt (4, (int)std::ceil (top + side)).getAlpha (), 0) << h;
+        {
+            EXPECT_EQ (ticked.getPixelAt (4, (int)top - 1).getAlpha(), 0) << h;
+        }
+        EXPECT_EQ (ticked.getPixelAt (4, (int)std::ceil (top + side)).getAlpha(), 0) << h;
 
         // The right edge lies at 4 + side.
-        EXPECT_GT (ticked.getPixelAt ((int)(4.0f + side - 0.5f), centreY).getAlpha (), 100) << h;
+        EXPECT_GT (ticked.getPixelAt ((int)(4.0f + side - 0.5f), centreY).getAlpha(), 100) << h;
 
         // The cross meets in the middle; off the diagonals the box is empty.
-        EXPECT_GT (ticked.getPixelAt (centreX, centreY).getAlpha (), 100) << h;
-        EXPECT_EQ (unticked.getPixelAt (centreX, centreY).getAlpha (), 0) << h;
-        EXPECT_EQ (ticked.getPixelAt (centreX, (int)(top + 2.0f)).getAlpha (), 0) << h;
+        EXPECT_GT (ticked.getPixelAt (centreX, centreY).getAlpha(), 100) << h;
+        EXPECT_EQ (unticked.getPixelAt (centreX, centreY).getAlpha(), 0) << h;
+        EXPECT_EQ (ticked.getPixelAt (centreX, (int)(top + 2.0f)).getAlpha(), 0) << h;
         EXPECT_EQ (unticked.getPixelAt (4, centreY), juce::Colours::black) << h;
     }
 }

@@ -8,7 +8,7 @@ juce::String expectedText (const std::vector<const char*>& lines)
 {
     std::string joined;
 
-    for (size_t i = 0; i < lines.size (); ++i)
+    for (size_t i = 0; i < lines.size(); ++i)
         joined += (i == 0 ? "" : "\r\n") + std::string (lines[i]);
 
     return juce::String (joined);
@@ -41,16 +41,16 @@ TEST (InstructionTexts, AreTheSevenLinesJoinedByCrLf)
 
     for (auto* text : { &instructionsText, &caspiaInstructionsText })
     {
-        const auto bytes = text->toStdString ();
+        const auto bytes = text->toStdString();
         size_t pairs = 0;
 
         for (auto at = bytes.find ("\r\n"); at != std::string::npos; at = bytes.find ("\r\n", at + 2))
             ++pairs;
 
         EXPECT_EQ (pairs, 6u);
-        EXPECT_EQ (std::count (bytes.begin (), bytes.end (), '\r'), 6);
-        EXPECT_EQ (std::count (bytes.begin (), bytes.end (), '\n'), 6);
-        EXPECT_NE (bytes.back (), '\n');
+        EXPECT_EQ (std::count (bytes.begin(), bytes.end(), '\r'), 6);
+        EXPECT_EQ (std::count (bytes.begin(), bytes.end(), '\n'), 6);
+        EXPECT_NE (bytes.back(), '\n');
         EXPECT_NE (bytes.find ("off. \r\n2."), std::string::npos);
     }
 }

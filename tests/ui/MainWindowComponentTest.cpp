@@ -44,20 +44,20 @@ struct ComponentFixture : public ::testing::Test
     juce::Label& label (int index) { return *dynamic_cast<juce::Label*> (child (index)); }
     juce::ImageButton& imageButton (int index) { return *dynamic_cast<juce::ImageButton*> (child (index)); }
 
-    juce::StringArray labelTexts ()
+    juce::StringArray labelTexts()
     {
         juce::StringArray texts;
 
-        for (auto* c : component.getChildren ())
+        for (auto* c : component.getChildren())
             if (auto* l = dynamic_cast<juce::Label*> (c))
-                texts.add (l->getText () + (l->isVisible () ? " [shown]" : " [hidden]"));
+                texts.add (l->getText() + (l->isVisible() ? " [shown]" : " [hidden]"));
 
         return texts;
     }
 
     bool lampShows (const char* data, int size)
     {
-        return imageButton (lampChild).getNormalImage () == juce::ImageCache::getFromMemory (data, size);
+        return imageButton (lampChild).getNormalImage() == juce::ImageCache::getFromMemory (data, size);
     }
 };
 
@@ -74,38 +74,38 @@ struct LabelRow
 
 TEST_F (ComponentFixture, ChildrenSitAtTheirPlacesInTheirOrderWithTheirLooks)
 {
-    EXPECT_EQ (component.getBounds (), juce::Rectangle<int> (0, 0, 500, 452));
-    ASSERT_EQ (component.getNumChildComponents (), numChildren);
+    EXPECT_EQ (component.getBounds(), juce::Rectangle<int> (0, 0, 500, 452));
+    ASSERT_EQ (component.getNumChildComponents(), numChildren);
 
     ASSERT_NE (dynamic_cast<juce::ImageComponent*> (child (backgroundChild)), nullptr);
-    EXPECT_EQ (child (backgroundChild)->getBounds (), juce::Rectangle<int> (0, 0, 500, 452));
+    EXPECT_EQ (child (backgroundChild)->getBounds(), juce::Rectangle<int> (0, 0, 500, 452));
     EXPECT_EQ (
-        dynamic_cast<juce::ImageComponent*> (child (backgroundChild))->getImage (),
+        dynamic_cast<juce::ImageComponent*> (child (backgroundChild))->getImage(),
         juce::ImageCache::getFromMemory (EmbeddedResources::backgroundImage, EmbeddedResources::backgroundImageSize));
 
     ASSERT_NE (dynamic_cast<juce::ImageButton*> (child (updateButtonChild)), nullptr);
-    EXPECT_EQ (child (updateButtonChild)->getName (), "Update");
-    EXPECT_EQ (child (updateButtonChild)->getBounds (), juce::Rectangle<int> (330, 402, 150, 30));
-    EXPECT_EQ (imageButton (updateButtonChild).getNormalImage (),
+    EXPECT_EQ (child (updateButtonChild)->getName(), "Update");
+    EXPECT_EQ (child (updateButtonChild)->getBounds(), juce::Rectangle<int> (330, 402, 150, 30));
+    EXPECT_EQ (imageButton (updateButtonChild).getNormalImage(),
                juce::ImageCache::getFromMemory (EmbeddedResources::updateButtonNormalImage,
                                                 EmbeddedResources::updateButtonNormalImageSize));
-    EXPECT_EQ (imageButton (updateButtonChild).getOverImage (),
+    EXPECT_EQ (imageButton (updateButtonChild).getOverImage(),
                juce::ImageCache::getFromMemory (EmbeddedResources::updateButtonOverImage,
                                                 EmbeddedResources::updateButtonOverImageSize));
-    EXPECT_EQ (imageButton (updateButtonChild).getDownImage (),
+    EXPECT_EQ (imageButton (updateButtonChild).getDownImage(),
                juce::ImageCache::getFromMemory (EmbeddedResources::updateButtonDownImage,
                                                 EmbeddedResources::updateButtonDownImageSize));
 
     ASSERT_NE (dynamic_cast<juce::ImageButton*> (child (lampChild)), nullptr);
-    EXPECT_EQ (child (lampChild)->getName (), "");
-    EXPECT_EQ (child (lampChild)->getBounds (), juce::Rectangle<int> (10, 417, 12, 12));
+    EXPECT_EQ (child (lampChild)->getName(), "");
+    EXPECT_EQ (child (lampChild)->getBounds(), juce::Rectangle<int> (10, 417, 12, 12));
 
     auto* bar = dynamic_cast<juce::ProgressBar*> (child (progressBarChild));
     ASSERT_NE (bar, nullptr);
-    EXPECT_EQ (bar->getBounds (), juce::Rectangle<int> (21, 316, 457, 24));
+    EXPECT_EQ (bar->getBounds(), juce::Rectangle<int> (21, 316, 457, 24));
     EXPECT_EQ (bar->findColour (juce::ProgressBar::backgroundColourId), juce::Colours::transparentBlack);
     EXPECT_EQ (bar->findColour (juce::ProgressBar::foregroundColourId), juce::Colours::red);
-    EXPECT_NE (dynamic_cast<CustomLook*> (&bar->getLookAndFeel ()), nullptr);
+    EXPECT_NE (dynamic_cast<CustomLook*> (&bar->getLookAndFeel()), nullptr);
 
     const LabelRow rows[] = {
         { hardwareLabelChild, "Hardware Not Detected", { 17, 417, 200, 14 }, 15.0f, 0xFF000000, true },
@@ -128,25 +128,25 @@ TEST_F (ComponentFixture, ChildrenSitAtTheirPlacesInTheirOrderWithTheirLooks)
     {
         auto* l = dynamic_cast<juce::Label*> (child (row.index));
         ASSERT_NE (l, nullptr) << row.index;
-        EXPECT_EQ (l->getText (), row.text) << row.index;
-        EXPECT_EQ (l->getBounds (), row.bounds) << row.index;
-        EXPECT_FLOAT_EQ (l->getFont ().getHeight (), row.fontHeight) << row.index;
-        EXPECT_FALSE (l->getFont ().isBold ()) << row.index;
-        EXPECT_EQ (l->findColour (juce::Label::textColourId).getARGB (), row.colour) << row.index;
-        EXPECT_EQ (l->isVisible (), row.visible) << row.index;
+        EXPECT_EQ (l->getText(), row.text) << row.index;
+        EXPECT_EQ (l->getBounds(), row.bounds) << row.index;
+        EXPECT_FLOAT_EQ (l->getFont().getHeight(), row.fontHeight) << row.index;
+        EXPECT_FALSE (l->getFont().isBold()) << row.index;
+        EXPECT_EQ (l->findColour (juce::Label::textColourId).getARGB(), row.colour) << row.index;
+        EXPECT_EQ (l->isVisible(), row.visible) << row.index;
     }
 
-    EXPECT_EQ (label (currentControlChild).getName (), "Control Firmware Version");
-    EXPECT_EQ (label (currentAudioChild).getName (), "Audio Firmware Version");
-    EXPECT_EQ (label (currentGraphicsChild).getName (), "Graphics Firmware Version");
-    EXPECT_EQ (label (softwareVersionChild).getName (), "Software Version");
+    EXPECT_EQ (label (currentControlChild).getName(), "Control Firmware Version");
+    EXPECT_EQ (label (currentAudioChild).getName(), "Audio Firmware Version");
+    EXPECT_EQ (label (currentGraphicsChild).getName(), "Graphics Firmware Version");
+    EXPECT_EQ (label (softwareVersionChild).getName(), "Software Version");
 
     // The hardware text begins right of the lamp.
-    EXPECT_EQ (label (hardwareLabelChild).getX () + label (hardwareLabelChild).getBorderSize ().getLeft (), 22);
+    EXPECT_EQ (label (hardwareLabelChild).getX() + label (hardwareLabelChild).getBorderSize().getLeft(), 22);
     EXPECT_TRUE (
         lampShows (EmbeddedResources::hardwareNotDetectedImage, EmbeddedResources::hardwareNotDetectedImageSize));
-    EXPECT_TRUE (child (updateButtonChild)->isEnabled ());
-    EXPECT_TRUE (component.getWantsKeyboardFocus ());
+    EXPECT_TRUE (child (updateButtonChild)->isEnabled());
+    EXPECT_TRUE (component.getWantsKeyboardFocus());
 }
 
 TEST_F (ComponentFixture, HardwareStateSwitchesLampTextAndCurrentVersionsButKeepsTheirTexts)
@@ -155,21 +155,21 @@ TEST_F (ComponentFixture, HardwareStateSwitchesLampTextAndCurrentVersionsButKeep
     component.hardwareDetected (true);
 
     EXPECT_TRUE (lampShows (EmbeddedResources::hardwareDetectedImage, EmbeddedResources::hardwareDetectedImageSize));
-    EXPECT_EQ (child (lampChild)->getBounds (), juce::Rectangle<int> (10, 417, 12, 12));
-    EXPECT_EQ (label (hardwareLabelChild).getText (), "Hardware Detected");
+    EXPECT_EQ (child (lampChild)->getBounds(), juce::Rectangle<int> (10, 417, 12, 12));
+    EXPECT_EQ (label (hardwareLabelChild).getText(), "Hardware Detected");
     for (auto index : { currentControlChild, currentAudioChild, currentGraphicsChild })
-        EXPECT_TRUE (child (index)->isVisible ()) << index;
-    EXPECT_TRUE (child (availableControlChild)->isVisible ());
+        EXPECT_TRUE (child (index)->isVisible()) << index;
+    EXPECT_TRUE (child (availableControlChild)->isVisible());
 
     component.hardwareDetected (false);
 
     EXPECT_TRUE (
         lampShows (EmbeddedResources::hardwareNotDetectedImage, EmbeddedResources::hardwareNotDetectedImageSize));
-    EXPECT_EQ (label (hardwareLabelChild).getText (), "Hardware Not Detected");
+    EXPECT_EQ (label (hardwareLabelChild).getText(), "Hardware Not Detected");
     for (auto index : { currentControlChild, currentAudioChild, currentGraphicsChild })
-        EXPECT_FALSE (child (index)->isVisible ()) << index;
-    EXPECT_EQ (label (currentAudioChild).getText (), "KX Audio: 0.0.2.4");
-    EXPECT_TRUE (child (availableControlChild)->isVisible ());
+        EXPECT_FALSE (child (index)->isVisible()) << index;
+    EXPECT_EQ (label (currentAudioChild).getText(), "KX Audio: 0.0.2.4");
+    EXPECT_TRUE (child (availableControlChild)->isVisible());
 }
 
 TEST_F (ComponentFixture, VersionReportsFillTheirLabelsAndIgnoreOtherPorts)
@@ -177,28 +177,28 @@ TEST_F (ComponentFixture, VersionReportsFillTheirLabelsAndIgnoreOtherPorts)
     component.availableFirmwareVersion (0, "0.0.3.6");
     component.availableFirmwareVersion (1, "0.0.2.5");
     component.availableFirmwareVersion (2, "0.0.2.6");
-    EXPECT_EQ (label (availableControlChild).getText (), "KX Control: 0.0.3.6");
-    EXPECT_EQ (label (availableAudioChild).getText (), "KX Audio: 0.0.2.5");
-    EXPECT_EQ (label (availableGraphicsChild).getText (), "KX Graphics: 0.0.2.6");
+    EXPECT_EQ (label (availableControlChild).getText(), "KX Control: 0.0.3.6");
+    EXPECT_EQ (label (availableAudioChild).getText(), "KX Audio: 0.0.2.5");
+    EXPECT_EQ (label (availableGraphicsChild).getText(), "KX Graphics: 0.0.2.6");
 
     // While the hardware shows as not detected, only the control version comes into view.
     component.currentFirmwareVersion (0, "1.123.4");
     component.currentFirmwareVersion (1, "0.0.2.4");
     component.currentFirmwareVersion (2, "0.0.2.3");
-    EXPECT_EQ (label (currentControlChild).getText (), "KX Control: 1.123.4");
-    EXPECT_TRUE (child (currentControlChild)->isVisible ());
-    EXPECT_EQ (label (currentAudioChild).getText (), "KX Audio: 0.0.2.4");
-    EXPECT_FALSE (child (currentAudioChild)->isVisible ());
-    EXPECT_EQ (label (currentGraphicsChild).getText (), "KX Graphics: 0.0.2.3");
-    EXPECT_FALSE (child (currentGraphicsChild)->isVisible ());
-    EXPECT_EQ (label (hardwareLabelChild).getText (), "Hardware Not Detected");
+    EXPECT_EQ (label (currentControlChild).getText(), "KX Control: 1.123.4");
+    EXPECT_TRUE (child (currentControlChild)->isVisible());
+    EXPECT_EQ (label (currentAudioChild).getText(), "KX Audio: 0.0.2.4");
+    EXPECT_FALSE (child (currentAudioChild)->isVisible());
+    EXPECT_EQ (label (currentGraphicsChild).getText(), "KX Graphics: 0.0.2.3");
+    EXPECT_FALSE (child (currentGraphicsChild)->isVisible());
+    EXPECT_EQ (label (hardwareLabelChild).getText(), "Hardware Not Detected");
 
-    const auto before = labelTexts ();
+    const auto before = labelTexts();
     component.availableFirmwareVersion (3, "9.9.9.9");
     component.availableFirmwareVersion (-1, "9.9.9.9");
     component.currentFirmwareVersion (-1, "9.9.9.9");
     component.currentFirmwareVersion (3, "9.9.9.9");
-    EXPECT_EQ (labelTexts (), before);
+    EXPECT_EQ (labelTexts(), before);
 }
 
 TEST_F (ComponentFixture, StatusReportsWriteTheirPortsRow)
@@ -222,28 +222,28 @@ TEST_F (ComponentFixture, StatusReportsWriteTheirPortsRow)
     for (const auto& report : reports)
     {
         component.imageStatusChanged (report.imageCode, report.status);
-        EXPECT_EQ (label (statusRow0Child + report.row).getText (), report.text)
+        EXPECT_EQ (label (statusRow0Child + report.row).getText(), report.text)
             << report.imageCode << ", " << report.status;
     }
 
-    const auto before = labelTexts ();
+    const auto before = labelTexts();
     component.imageStatusChanged (5, 1);
     component.imageStatusChanged (-1, 0);
-    EXPECT_EQ (labelTexts (), before);
+    EXPECT_EQ (labelTexts(), before);
 }
 
 TEST_F (ComponentFixture, UpdateRunningDisablesUpdateAndTheLampNeverToggles)
 {
     component.updateRunning (true);
-    EXPECT_FALSE (child (updateButtonChild)->isEnabled ());
+    EXPECT_FALSE (child (updateButtonChild)->isEnabled());
     component.updateRunning (false);
-    EXPECT_TRUE (child (updateButtonChild)->isEnabled ());
+    EXPECT_TRUE (child (updateButtonChild)->isEnabled());
 
     auto& lamp = imageButton (lampChild);
-    lamp.triggerClick ();
-    juce::MessageManager::getInstance ()->runDispatchLoopUntil (50);
-    EXPECT_FALSE (lamp.getToggleState ());
-    EXPECT_FALSE (lamp.getClickingTogglesState ());
+    lamp.triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    EXPECT_FALSE (lamp.getToggleState());
+    EXPECT_FALSE (lamp.getClickingTogglesState());
 
     // Every key that reaches the component's listener is used up there.
     EXPECT_TRUE (component.keyPressed (juce::KeyPress ('x'), &component));
