@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command on a private virtual X display (Xvfb) that lives exactly as long as the command.
-# The display runs with -noreset, so atoms interned by one client stay for the next.
+# A bare X server has no window manager, so the window-manager atoms that JUCE only looks up
+# (never creates) do not exist, and JUCE then fails on its first window. They are interned here
+# first; -noreset keeps them after that client leaves. With WM_PROTOCOLS and WM_DELETE_WINDOW
+# in place, a WM_DELETE_WINDOW message takes the same path as a window's close button.
 # Usage: tools/run-with-xvfb.sh COMMAND [ARGUMENTS...]
 set -euo pipefail
 
@@ -17,4 +20,11 @@ done
 [ -s "$display_file" ] || { echo "Xvfb did not report its display" >&2; exit 1; }
 
 export DISPLAY=":$(head -n 1 "$display_file")"
+
+for atom in WM_PROTOCOLS WM_TAKE_FOCUS WM_DELETE_WINDOW _NET_WM_PING WM_CHANGE_STATE WM_STATE \
+            _NET_WM_WINDOW_TYPE _NET_WM_STATE _NET_WM_STATE_HIDDEN; do
+    xprop -root -f "$atom" 8s -set "$atom" x
+    xprop -root -remove "$atom"
+done
+
 "$@"

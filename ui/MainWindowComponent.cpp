@@ -386,6 +386,24 @@ void MainWindowComponent::takeFocusBackUnlessBlocked()
         grabKeyboardFocus();
 }
 
+MainWindowComponent::FocusKeeper::FocusKeeper (MainWindowComponent& ownerToUse) : owner (ownerToUse)
+{
+    juce::Desktop::getInstance().addFocusChangeListener (this);
+}
+
+MainWindowComponent::FocusKeeper::~FocusKeeper()
+{
+    juce::Desktop::getInstance().removeFocusChangeListener (this);
+}
+
+void MainWindowComponent::FocusKeeper::globalFocusChanged (juce::Component* focusedComponent)
+{
+    // A window that gets the focus back from the system gives it to itself, not to its
+    // content, and the key listener would then hear nothing.
+    if (focusedComponent != nullptr && focusedComponent != &owner && focusedComponent == owner.getTopLevelComponent())
+        owner.takeFocusBackUnlessBlocked();
+}
+
 void MainWindowComponent::AlertWindowCallback::modalStateFinished (int)
 {
     owner->controller->reset();

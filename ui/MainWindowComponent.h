@@ -59,6 +59,19 @@ private:
         MainWindowComponent* owner;
     };
 
+    /** Passes the keyboard focus on to the component whenever its window itself takes it. */
+    class FocusKeeper : public juce::FocusChangeListener
+    {
+    public:
+        explicit FocusKeeper (MainWindowComponent& ownerToUse);
+        ~FocusKeeper() override;
+
+        void globalFocusChanged (juce::Component* focusedComponent) override;
+
+    private:
+        MainWindowComponent& owner;
+    };
+
     void setStatusRowText (int row, const juce::String& text);
     void showAbortAlert();
     void takeFocusBackUnlessBlocked();
@@ -87,6 +100,7 @@ private:
     CustomLook customLook;
     bool caspiaModeRequested = false;
     bool abortAlertShowing = false;
+    FocusKeeper focusKeeper{ *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindowComponent)
 };

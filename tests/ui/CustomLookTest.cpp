@@ -204,19 +204,19 @@ TEST (CustomLook, TickBoxIsAnOutlineSquareFourPixelsInAndCentredCrossedWhenTicke
         const auto ticked = drawToggle (look, h, true, true);
         const auto unticked = drawToggle (look, h, false, true);
 
-        // The left edge: column 4 inked over the box's rows only, column 3 never.
+        // The outline's left edge: column 4 inked over the box's rows only, column 3 never.
         EXPECT_EQ (ticked.getPixelAt (4, centreY), juce::Colours::black) << h;
-        EXPECT_EQ (maxAlpha (ticked, { 0, 0, 4, h }), 0) << h;
-        EXPECT_GT (ticked.getPixelAt (4, (int)top).getAlpha(), 0) << h;
-        EXPECT_GT (ticked.getPixelAt (4, (int)std::ceil (top + side) - 1).getAlpha(), 0) << h;
+        EXPECT_EQ (maxAlpha (unticked, { 0, 0, 4, h }), 0) << h;
+        EXPECT_GT (unticked.getPixelAt (4, (int)top).getAlpha(), 0) << h;
+        EXPECT_GT (unticked.getPixelAt (4, (int)std::ceil (top + side) - 1).getAlpha(), 0) << h;
         if (top >= 1.0f)
         {
-            EXPECT_EQ (ticked.getPixelAt (4, (int)top - 1).getAlpha(), 0) << h;
+            EXPECT_EQ (unticked.getPixelAt (4, (int)top - 1).getAlpha(), 0) << h;
         }
-        EXPECT_EQ (ticked.getPixelAt (4, (int)std::ceil (top + side)).getAlpha(), 0) << h;
+        EXPECT_EQ (unticked.getPixelAt (4, (int)std::ceil (top + side)).getAlpha(), 0) << h;
 
         // The right edge lies at 4 + side.
-        EXPECT_GT (ticked.getPixelAt ((int)(4.0f + side - 0.5f), centreY).getAlpha(), 100) << h;
+        EXPECT_GT (unticked.getPixelAt ((int)(4.0f + side - 0.5f), centreY).getAlpha(), 100) << h;
 
         // The cross meets in the middle; off the diagonals the box is empty.
         EXPECT_GT (ticked.getPixelAt (centreX, centreY).getAlpha(), 100) << h;
