@@ -6,13 +6,13 @@ void CustomLook::drawToggleButton (juce::Graphics& g,
                                    bool shouldDrawButtonAsDown)
 {
     const auto height = button.getHeight();
-    const auto fontSize = juce::jmin (15.0f, (float)height * 0.75f);
+    const auto fontSize = juce::jmin (15.0f, (float) height * 0.75f);
     const auto tickWidth = fontSize * 1.1f;
 
     drawTickBox (g,
                  button,
                  4.0f,
-                 ((float)height - tickWidth) * 0.5f,
+                 ((float) height - tickWidth) * 0.5f,
                  tickWidth,
                  tickWidth,
                  button.getToggleState(),
@@ -24,7 +24,7 @@ void CustomLook::drawToggleButton (juce::Graphics& g,
     if (! button.isEnabled())
         g.setOpacity (0.5f);
 
-    const auto textX = (int)tickWidth + 5;
+    const auto textX = (int) tickWidth + 5;
     g.drawFittedText (button.getButtonText(),
                       textX,
                       0,
@@ -59,21 +59,21 @@ void CustomLook::drawProgressBar (
         const juce::Colour top (gradientTopColour);
         const juce::Colour middle (gradientMiddleColour);
 
-        juce::ColourGradient gradient (top, 0.0f, 0.0f, middle, 0.0f, (float)height, false);
+        juce::ColourGradient gradient (top, 0.0f, 0.0f, middle, 0.0f, (float) height, false);
         gradient.addColour (0.0, top);
         gradient.addColour (0.3, middle);
         gradient.addColour (1.0, juce::Colour (gradientEndColour));
         g.setGradientFill (gradient);
 
-        const auto innerWidth = (double)(width - 2);
+        const auto innerWidth = (double) (width - 2);
         const auto barWidth = juce::jlimit (0.0, innerWidth, progress * innerWidth);
-        g.fillRect (1.0f, 1.0f, (float)barWidth, (float)(height - 2));
+        g.fillRect (1.0f, 1.0f, (float) barWidth, (float) (height - 2));
     }
 
     if (textToShow.isNotEmpty())
     {
         g.setColour (juce::Colours::black);
-        g.setFont ((float)height * 0.6f);
+        g.setFont ((float) height * 0.6f);
         g.drawText (textToShow, 0, 0, width, height, juce::Justification::centred, false);
     }
 }

@@ -81,26 +81,26 @@ private:
     // Declared ahead of progressBar, which reads it while being constructed.
     double progress = 0.0;
 
-    juce::ImageButton updateButton{ "Update" };
+    juce::ImageButton updateButton { "Update" };
     juce::ImageButton hardwareLamp;
-    juce::ProgressBar progressBar{ progress };
+    juce::ProgressBar progressBar { progress };
     juce::ImageComponent background;
     juce::Label hardwareLabel;
     juce::Label currentFirmwareHeading;
-    juce::Label currentControlVersion{ "Control Firmware Version" };
-    juce::Label currentAudioVersion{ "Audio Firmware Version" };
-    juce::Label currentGraphicsVersion{ "Graphics Firmware Version" };
+    juce::Label currentControlVersion { "Control Firmware Version" };
+    juce::Label currentAudioVersion { "Audio Firmware Version" };
+    juce::Label currentGraphicsVersion { "Graphics Firmware Version" };
     juce::Label availableFirmwareHeading;
     juce::Label availableControlVersion;
     juce::Label availableAudioVersion;
     juce::Label availableGraphicsVersion;
-    juce::Label softwareVersionLabel{ "Software Version" };
+    juce::Label softwareVersionLabel { "Software Version" };
     juce::OwnedArray<juce::Label> statusLabels;
     juce::Label productLabel;
     CustomLook customLook;
     bool caspiaModeRequested = false;
     bool abortAlertShowing = false;
-    FocusKeeper focusKeeper{ *this };
+    FocusKeeper focusKeeper { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindowComponent)
 };

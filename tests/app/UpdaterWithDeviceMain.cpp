@@ -22,7 +22,7 @@ juce::MidiMessage identityReply (juce::uint8 processor, juce::uint8 minor, juce:
     data[12] = minor;
     data[13] = patch;
     data[14] = processor;
-    return juce::MidiMessage::createSysExMessage (data, (int)sizeof (data));
+    return juce::MidiMessage::createSysExMessage (data, (int) sizeof (data));
 }
 } // namespace
 
@@ -33,7 +33,7 @@ int main (int argc, char* argv[])
     midi.setSendHook (
         [&midi] (const InMemoryMidiSystem::SentMessage& sent)
         {
-            if (sent.bytes != std::vector<juce::uint8>{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 })
+            if (sent.bytes != std::vector<juce::uint8> { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 })
                 return;
 
             if (sent.portName == "KX Control")
@@ -46,7 +46,7 @@ int main (int argc, char* argv[])
 
     deviceSystem = &midi;
     juce::JUCEApplicationBase::createInstance = &createApplication;
-    const auto status = juce::JUCEApplicationBase::main (argc, (const char**)argv);
+    const auto status = juce::JUCEApplicationBase::main (argc, (const char**) argv);
     midi.setSendHook ({});
     return status;
 }

@@ -34,7 +34,7 @@ int main (int argc, char** argv)
     if (std::strcmp (argv[1], "intern") != 0)
     {
         char* end = nullptr;
-        const auto window = (Window)std::strtoul (argv[1], &end, 0);
+        const auto window = (Window) std::strtoul (argv[1], &end, 0);
 
         if (end == argv[1] || *end != '\0' || window == 0)
         {
@@ -43,12 +43,12 @@ int main (int argc, char** argv)
             return 2;
         }
 
-        XEvent event{};
+        XEvent event {};
         event.xclient.type = ClientMessage;
         event.xclient.window = window;
         event.xclient.message_type = protocols;
         event.xclient.format = 32;
-        event.xclient.data.l[0] = (long)deleteWindow;
+        event.xclient.data.l[0] = (long) deleteWindow;
         event.xclient.data.l[1] = CurrentTime;
         XSendEvent (display, window, False, NoEventMask, &event);
     }

@@ -1,5 +1,7 @@
 #include "control/Controller.h"
 
+#include "app/FirmwareCatalogue.h"
+#include "resources/EmbeddedResources.h"
 #include "tests/support/InMemoryMidiSystem.h"
 #include "tests/support/TransferDriver.h"
 
@@ -8,7 +10,7 @@
 
 namespace
 {
-const std::vector<juce::uint8> identityRequestBytes{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
+const std::vector<juce::uint8> identityRequestBytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
 
 // The device's identity reply: 35 bytes of SysEx data between F0 and F7.
 juce::MidiMessage makeIdentityReply (juce::uint8 processor,
@@ -16,7 +18,7 @@ juce::MidiMessage makeIdentityReply (juce::uint8 processor,
                                      int dataSize = 35,
                                      juce::uint8 firstByte = 0x7E)
 {
-    std::vector<juce::uint8> data ((size_t)dataSize, 0x00);
+    std::vector<juce::uint8> data ((size_t) dataSize, 0x00);
     const juce::uint8 header[] = { firstByte, 0x7F, 0x06, 0x02, 0x00, 0x6A, 0x13, 0x5A, 0x01, 0x02 };
     for (size_t i = 0; i < sizeof (header) && i < data.size(); ++i)
         data[i] = header[i];
@@ -24,13 +26,13 @@ juce::MidiMessage makeIdentityReply (juce::uint8 processor,
         data[10 + i] = version[i];
     if (data.size() > 14)
         data[14] = processor;
-    return juce::MidiMessage::createSysExMessage (data.data(), (int)data.size());
+    return juce::MidiMessage::createSysExMessage (data.data(), (int) data.size());
 }
 
 // Bytes shaped like a firmware image: one SysEx message of the given size.
 std::vector<juce::uint8> makeImageBytes (int size, juce::uint8 seed)
 {
-    std::vector<juce::uint8> bytes ((size_t)size);
+    std::vector<juce::uint8> bytes ((size_t) size);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = (juce::uint8) ((i * 31 + seed) % 0x80);
     bytes.front() = 0xF0;
@@ -38,36 +40,39 @@ std::vector<juce::uint8> makeImageBytes (int size, juce::uint8 seed)
     return bytes;
 }
 
-struct CatalogueEntry
-{
-    const char* name;
-    const char* port;
-    int size;
-};
-
-// The updater's catalogue: order, names, ports and sizes of the images it carries.
-const CatalogueEntry catalogueEntries[] = {
-    { "Audio Application Firmware", "KX Audio", 706120 }, { "Graphics Application Firmware", "KX Graphics", 686185 },
-    { "Graphics Assets", "KX Graphics", 8266441 },        { "Audio Assets", "KX Audio", 8266441 },
-    { "Control Firmware", "KX Control", 65077 },
-};
-
+// The images the updater carries, or images of other sizes in the same order, names and ports.
 struct Catalogue
 {
     Catalogue() { build ({}); }
 
-    /** The catalogue's images, with other sizes where given. */
     void build (std::vector<int> sizes)
     {
         bytes.clear();
         images.clear();
-        juce::uint8 seed = 1;
-        for (const auto& entry : catalogueEntries)
+        buildFirmwareCatalogue (images);
+
+        if (sizes.empty())
         {
-            const auto size = sizes.empty() ? entry.size : sizes[(size_t)(seed - 1)];
-            bytes.push_back (makeImageBytes (size, seed++));
-            images.add (new FirmwareImage (bytes.back().data(), size, 256, 3, entry.port, entry.name));
+            const std::pair<const char*, int> embedded[] = {
+                { EmbeddedResources::audioApplicationFirmware, EmbeddedResources::audioApplicationFirmwareSize },
+                { EmbeddedResources::graphicsApplicationFirmware, EmbeddedResources::graphicsApplicationFirmwareSize },
+                { EmbeddedResources::graphicsAssets, EmbeddedResources::graphicsAssetsSize },
+                { EmbeddedResources::audioAssets, EmbeddedResources::audioAssetsSize },
+                { EmbeddedResources::controlFirmware, EmbeddedResources::controlFirmwareSize },
+            };
+            for (const auto& [data, size] : embedded)
+                bytes.emplace_back (data, data + size);
+            return;
         }
+
+        juce::OwnedArray<FirmwareImage> resized;
+        for (int i = 0; i < images.size(); ++i)
+        {
+            bytes.push_back (makeImageBytes (sizes[(size_t) i], (juce::uint8) (i + 1)));
+            resized.add (new FirmwareImage (
+                bytes.back().data(), sizes[(size_t) i], 256, 3, images[i]->getPortName(), images[i]->getName()));
+        }
+        images.swapWith (resized);
     }
 
     std::vector<std::vector<juce::uint8>> bytes;
@@ -90,13 +95,13 @@ struct RecordingListener final : Controller::Listener
     {
         add ("current " + juce::String (port) + " " + version);
     }
-    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int)detected)); }
+    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int) detected)); }
     void updateProgress (double progress) override
     {
         const std::lock_guard<std::mutex> guard (mutex);
         progressReports.push_back (progress);
     }
-    void updateRunning (bool running) override { add ("running " + juce::String ((int)running)); }
+    void updateRunning (bool running) override { add ("running " + juce::String ((int) running)); }
     void imageStatusChanged (int imageCode, int status) override
     {
         add ("status " + juce::String (imageCode) + " " + juce::String (status));
@@ -144,7 +149,7 @@ struct ControllerTest : ::testing::Test
     void createController()
     {
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer(); // the tests poll by hand
+        TransferDriver::tickByHand (*controller);
     }
 
     int countIdentityRequests (const juce::String& port)
@@ -161,12 +166,12 @@ struct ControllerTest : ::testing::Test
     {
         std::vector<juce::uint8> result;
         for (auto i : imageIndexes)
-            result.insert (result.end(), catalogue.bytes[(size_t)i].begin(), catalogue.bytes[(size_t)i].end());
+            result.insert (result.end(), catalogue.bytes[(size_t) i].begin(), catalogue.bytes[(size_t) i].end());
         return result;
     }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
+    MidiManager manager { system };
     Catalogue catalogue;
     RecordingListener listener;
     std::unique_ptr<Controller> controller;
@@ -222,7 +227,7 @@ TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 34), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 36), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 35, 0x7F), false, nullptr },
-        { juce::MidiMessage::noteOn (1, 60, (juce::uint8)100), false, nullptr },
+        { juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), false, nullptr },
         { makeIdentityReply (0x30, { 0, 0, 3, 6 }), true, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }), true, "current 0 0.0.3.6" },
         { makeIdentityReply (0x20, { 0, 0, 2, 5 }), true, "current 2 0.0.2.5" },
@@ -326,7 +331,7 @@ TEST_F (ControllerTest, AFullUpdateWritesEveryImageToItsPortInOrder)
     const auto& progress = listener.progressReports;
     ASSERT_EQ (progress.size(), 70277u / 20 + 1);
     for (size_t i = 0; i + 1 < progress.size(); ++i)
-        EXPECT_DOUBLE_EQ (progress[i], (double)((i + 1) * 20) / 70277.0);
+        EXPECT_DOUBLE_EQ (progress[i], (double) ((i + 1) * 20) / 70277.0);
     EXPECT_EQ (progress.back(), 1.0);
 
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })
@@ -380,7 +385,7 @@ TEST_F (ControllerTest, APortLostMidTransferStopsEverySenderAndNothingMoreIsSent
 
     EXPECT_EQ (listener.texts(), Texts ({ "status 1 4", "status 3 4", "status 0 4" }));
     for (auto* sender : controller->getSenders())
-        EXPECT_FALSE (sender->isTimerRunning());
+        EXPECT_FALSE (sender->isRunning());
 
     runTransfers();
     EXPECT_EQ (system.getSentMessages().size(), sentAtAbort);

@@ -183,7 +183,7 @@ int maxAlpha (const juce::Image& image, juce::Rectangle<int> area)
 
     for (int y = area.getY(); y < area.getBottom(); ++y)
         for (int x = area.getX(); x < area.getRight(); ++x)
-            best = juce::jmax (best, (int)image.getPixelAt (x, y).getAlpha());
+            best = juce::jmax (best, (int) image.getPixelAt (x, y).getAlpha());
 
     return best;
 }
@@ -193,13 +193,13 @@ TEST (CustomLook, TickBoxIsAnOutlineSquareFourPixelsInAndCentredCrossedWhenTicke
 {
     CustomLook look;
 
-    for (auto testCase : { TickBoxCase{ 20, 16.5f }, TickBoxCase{ 12, 9.9f }, TickBoxCase{ 40, 16.5f } })
+    for (auto testCase : { TickBoxCase { 20, 16.5f }, TickBoxCase { 12, 9.9f }, TickBoxCase { 40, 16.5f } })
     {
         const auto h = testCase.buttonHeight;
         const auto side = testCase.expectedSide;
-        const auto top = ((float)h - side) * 0.5f;
-        const auto centreY = (int)((float)h * 0.5f);
-        const auto centreX = (int)(4.0f + side * 0.5f);
+        const auto top = ((float) h - side) * 0.5f;
+        const auto centreY = (int) ((float) h * 0.5f);
+        const auto centreX = (int) (4.0f + side * 0.5f);
 
         const auto ticked = drawToggle (look, h, true, true);
         const auto unticked = drawToggle (look, h, false, true);
@@ -207,21 +207,21 @@ TEST (CustomLook, TickBoxIsAnOutlineSquareFourPixelsInAndCentredCrossedWhenTicke
         // The outline's left edge: column 4 inked over the box's rows only, column 3 never.
         EXPECT_EQ (ticked.getPixelAt (4, centreY), juce::Colours::black) << h;
         EXPECT_EQ (maxAlpha (unticked, { 0, 0, 4, h }), 0) << h;
-        EXPECT_GT (unticked.getPixelAt (4, (int)top).getAlpha(), 0) << h;
-        EXPECT_GT (unticked.getPixelAt (4, (int)std::ceil (top + side) - 1).getAlpha(), 0) << h;
+        EXPECT_GT (unticked.getPixelAt (4, (int) top).getAlpha(), 0) << h;
+        EXPECT_GT (unticked.getPixelAt (4, (int) std::ceil (top + side) - 1).getAlpha(), 0) << h;
         if (top >= 1.0f)
         {
-            EXPECT_EQ (unticked.getPixelAt (4, (int)top - 1).getAlpha(), 0) << h;
+            EXPECT_EQ (unticked.getPixelAt (4, (int) top - 1).getAlpha(), 0) << h;
         }
-        EXPECT_EQ (unticked.getPixelAt (4, (int)std::ceil (top + side)).getAlpha(), 0) << h;
+        EXPECT_EQ (unticked.getPixelAt (4, (int) std::ceil (top + side)).getAlpha(), 0) << h;
 
         // The right edge lies at 4 + side.
-        EXPECT_GT (unticked.getPixelAt ((int)(4.0f + side - 0.5f), centreY).getAlpha(), 100) << h;
+        EXPECT_GT (unticked.getPixelAt ((int) (4.0f + side - 0.5f), centreY).getAlpha(), 100) << h;
 
         // The cross meets in the middle; off the diagonals the box is empty.
         EXPECT_GT (ticked.getPixelAt (centreX, centreY).getAlpha(), 100) << h;
         EXPECT_EQ (unticked.getPixelAt (centreX, centreY).getAlpha(), 0) << h;
-        EXPECT_EQ (ticked.getPixelAt (centreX, (int)(top + 2.0f)).getAlpha(), 0) << h;
+        EXPECT_EQ (ticked.getPixelAt (centreX, (int) (top + 2.0f)).getAlpha(), 0) << h;
         EXPECT_EQ (unticked.getPixelAt (4, centreY), juce::Colours::black) << h;
     }
 }

@@ -35,10 +35,10 @@ enum Child
 struct ComponentFixture : public ::testing::Test
 {
     InMemoryMidiSystem midi;
-    MidiManager manager{ midi };
+    MidiManager manager { midi };
     juce::OwnedArray<FirmwareImage> images;
-    Controller controller{ manager, images };
-    MainWindowComponent component{ &controller };
+    Controller controller { manager, images };
+    MainWindowComponent component { &controller };
 
     juce::Component* child (int index) { return component.getChildComponent (index); }
     juce::Label& label (int index) { return *dynamic_cast<juce::Label*> (child (index)); }

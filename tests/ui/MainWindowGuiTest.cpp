@@ -17,7 +17,7 @@ const char* const abortedTitle = "Firmware Update Aborted";
 
 bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
 {
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
     while (! condition())
     {
@@ -75,7 +75,7 @@ public:
 
     int countShown (const juce::String& title) const
     {
-        return (int)std::count_if (shown.begin(), shown.end(), [&] (auto& d) { return d.title == title; });
+        return (int) std::count_if (shown.begin(), shown.end(), [&] (auto& d) { return d.title == title; });
     }
 
     static juce::Array<juce::AlertWindow*> openAlerts()
@@ -176,7 +176,7 @@ struct RecordingListener : public Controller::Listener
 /** Firmware shaped like a SysEx message, different for each image. */
 std::vector<juce::uint8> firmwareBytes (int seed, int numChunks)
 {
-    std::vector<juce::uint8> bytes{ 0xF0 };
+    std::vector<juce::uint8> bytes { 0xF0 };
 
     for (int i = 0; i < 256 * numChunks - 50; ++i)
         bytes.push_back ((juce::uint8) ((seed * 17 + i) & 0x7F));
@@ -213,7 +213,7 @@ protected:
         for (int i = 0; i < 5; ++i)
         {
             data.push_back (firmwareBytes (i, catalogue[i].numChunks));
-            const int size = (int)data.back().size();
+            const int size = (int) data.back().size();
             images.add (new FirmwareImage (data.back().data(), size, 256, 3, catalogue[i].port, catalogue[i].name));
         }
 
@@ -225,7 +225,7 @@ protected:
 
         ASSERT_TRUE (pumpUntil ([this] { return component->isShowing() && window->getPeer() != nullptr; }));
         pumpFor (300);
-        windowId = juce::String ((juce::uint64) (juce::pointer_sized_uint)window->getPeer()->getNativeHandle());
+        windowId = juce::String ((juce::uint64) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle());
     }
 
     void TearDown() override
@@ -279,7 +279,7 @@ protected:
         std::vector<juce::uint8> bytes;
 
         for (auto& message : midi.getSentMessages (port))
-            if (message.bytes != std::vector<juce::uint8>{ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 })
+            if (message.bytes != std::vector<juce::uint8> { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 })
                 bytes.insert (bytes.end(), message.bytes.begin(), message.bytes.end());
 
         return bytes;
@@ -290,7 +290,7 @@ protected:
         std::vector<juce::uint8> bytes;
 
         for (auto i : indices)
-            bytes.insert (bytes.end(), data[(size_t)i].begin(), data[(size_t)i].end());
+            bytes.insert (bytes.end(), data[(size_t) i].begin(), data[(size_t) i].end());
 
         return bytes;
     }
@@ -316,7 +316,7 @@ protected:
     }
 
     InMemoryMidiSystem midi;
-    MidiManager manager{ midi };
+    MidiManager manager { midi };
     std::vector<std::vector<juce::uint8>> data;
     juce::OwnedArray<FirmwareImage> images;
     std::unique_ptr<Controller> controller;
