@@ -9,9 +9,12 @@ ZT61FirmwareUpdaterApplication::~ZT61FirmwareUpdaterApplication()
 {
     // No MIDI input may reach the controller while it and the window are torn down.
     midiManager.closeAll();
+
+    // The controller goes before the images: a transfer still running when the user quits
+    // reads its image on the senders' own pacing threads until the controller stops them.
+    controller.reset();
     firmwareImages.clear();
     mainWindow.reset();
-    controller.reset();
     mainComponent.reset();
 }
 
