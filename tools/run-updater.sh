@@ -24,7 +24,8 @@ bash tools/run-with-xvfb.sh bash -c '
     set -euo pipefail
     updater=$1 close_request=$2 shot=$3
     "$close_request" intern
-    "$updater" &
+    # Without a MIDI sequencer (/dev/snd/seq) ALSA complains on every hardware poll.
+    "$updater" 2>"${shot%.png}.log" &
     pid=$!
     window=$(timeout 20 xdotool search --sync --onlyvisible --name "^Tavrek KX Firmware Updater$" | head -n 1) || true
     if [ -z "$window" ]; then

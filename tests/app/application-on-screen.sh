@@ -10,6 +10,7 @@ updater_with_device=$2
 close_request=$3
 shots=$4
 mkdir -p "$shots"
+: >"$shots/updaters.log" # what the updaters print (ALSA complains without a MIDI sequencer)
 
 main_title='^Tavrek KX Firmware Updater$'
 confirm_title='^Important Firmware Update Information$'
@@ -60,7 +61,7 @@ click_update() { xdotool mousemove --window "$1" 405 417 click 1; }
 shoot() { import -window root "$shots/$1.png"; echo "screenshot: $shots/$1.png"; }
 
 start() { # PROGRAM: starts it and waits for its window
-    "$1" &
+    "$1" 2>>"$shots/updaters.log" &
     started_pid=$!
     pids+=("$started_pid")
     started_window=$(find_window "$main_title")
@@ -106,7 +107,7 @@ echo "--- a second launch"
 start "$updater"
 first=$started_pid
 first_window=$started_window
-"$updater" &
+"$updater" 2>>"$shots/updaters.log" &
 second=$!
 pids+=("$second")
 check "a second instance ends by itself" exits_cleanly "$second" 10
