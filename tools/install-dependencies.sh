@@ -2,7 +2,8 @@
 # Installs, with apt-get, whatever the build and the tests need and this machine lacks.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config juce-modules-source libgtest-dev libasound2-dev "$@")
+packages=(cmake make g++ pkg-config juce-modules-source libgtest-dev libasound2-dev libx11-dev fonts-dejavu-core
+          xvfb x11-utils xdotool imagemagick "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
