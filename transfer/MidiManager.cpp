@@ -63,7 +63,7 @@ void MidiManager::openInput (const juce::String& portName)
         try
         {
             // The device's ports are not always ready the moment they are listed.
-            juce::Thread::sleep (50);
+            system.sleep (50);
 
             if (auto input = system.openInput (device.identifier, *this))
             {
@@ -159,7 +159,13 @@ void MidiManager::removeListener (Listener* listener)
 
 void MidiManager::handleIncomingMidiMessage (MidiSystem::Input* source, const juce::MidiMessage& message)
 {
-    listeners.call ([source, &message] (Listener& l) { l.midiMessageReceived (source, message); });
+    // Inputs may deliver on threads of their own, several at once. ListenerList::call links an
+    // iterator into the list on every call, which two threads must not do together; the list
+    // itself changes only while no input is open, so plain reads of it are safe here.
+    const auto& current = listeners.getListeners();
+
+    for (int i = current.size(); --i >= 0;)
+        current.getUnchecked (i)->midiMessageReceived (source, message);
 }
 
 void MidiManager::handlePartialSysexMessage (MidiSystem::Input*, const juce::uint8*, int, double) {}

@@ -77,8 +77,11 @@ private:
                 if (started)
                     callback.handleIncomingMidiMessage (this, message);
 
-                const std::lock_guard<std::mutex> guard (queueMutex);
-                delivering = false;
+                {
+                    const std::lock_guard<std::mutex> guard (queueMutex);
+                    delivering = false;
+                }
+                owner.inputBecameIdle();
             }
         }
     }
@@ -180,24 +183,59 @@ void InMemoryMidiSystem::sendFromDevice (const juce::String& portName, const juc
 void InMemoryMidiSystem::waitUntilDelivered()
 {
     const auto deadline = juce::Time::getMillisecondCounter() + 10000;
+    auto* mm = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (mm == nullptr || ! mm->isThisTheMessageThread())
+    {
+        // Off the message thread nothing needs pumping: sleep until an input reports idle.
+        std::unique_lock<std::mutex> guard (idleMutex);
+        if (! idleCondition.wait_for (guard, std::chrono::seconds (10), [this] { return allInputsIdle(); }))
+            jassertfalse;
+        return;
+    }
 
     while (juce::Time::getMillisecondCounter() < deadline)
     {
-        {
-            const std::lock_guard<std::recursive_mutex> guard (mutex);
-            if (std::all_of (openInputs.begin(), openInputs.end(), [] (MemoryInput* i) { return i->isIdle(); }))
-                return;
-        }
+        if (allInputsIdle())
+            return;
 
         // A delivery may be waiting for the message thread (the controller takes its lock).
-        auto* mm = juce::MessageManager::getInstanceWithoutCreating();
-        if (mm != nullptr && mm->isThisTheMessageThread())
-            mm->runDispatchLoopUntil (1);
-        else
-            juce::Thread::sleep (1);
+        mm->runDispatchLoopUntil (1);
     }
 
     jassertfalse;
+}
+
+bool InMemoryMidiSystem::allInputsIdle() const
+{
+    const std::lock_guard<std::recursive_mutex> guard (mutex);
+    return std::all_of (openInputs.begin(), openInputs.end(), [] (MemoryInput* i) { return i->isIdle(); });
+}
+
+void InMemoryMidiSystem::inputBecameIdle()
+{
+    {
+        const std::lock_guard<std::mutex> guard (idleMutex);
+    }
+    idleCondition.notify_all();
+}
+
+void InMemoryMidiSystem::setPausesSkipped (bool shouldSkip)
+{
+    pausesSkipped = shouldSkip;
+}
+
+int InMemoryMidiSystem::getNumPausesRequested() const
+{
+    return pausesRequested;
+}
+
+void InMemoryMidiSystem::sleep (int milliseconds)
+{
+    ++pausesRequested;
+
+    if (! pausesSkipped)
+        juce::Thread::sleep (milliseconds);
 }
 
 void InMemoryMidiSystem::setSendHook (std::function<void (const SentMessage&)> hook)
@@ -360,8 +398,13 @@ void InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
 
 void InMemoryMidiSystem::inputClosed (MemoryInput* input)
 {
-    const std::lock_guard<std::recursive_mutex> guard (mutex);
-    openInputs.erase (std::remove (openInputs.begin(), openInputs.end(), input), openInputs.end());
+    {
+        const std::lock_guard<std::recursive_mutex> guard (mutex);
+        openInputs.erase (std::remove (openInputs.begin(), openInputs.end(), input), openInputs.end());
+    }
+
+    // Outside the system's mutex: a waiter holds the idle mutex while it takes that one.
+    inputBecameIdle();
 }
 
 void InMemoryMidiSystem::outputClosed (MemoryOutput* output)

@@ -2,6 +2,7 @@
 
 #include "transfer/MidiSystem.h"
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -49,6 +50,11 @@ public:
         message thread it keeps the message loop running meanwhile. */
     void waitUntilDelivered();
 
+    /** With true, the pauses the updater asks the system for return at once (fuzzing and soaks
+        need thousands of opens); they are still counted. */
+    void setPausesSkipped (bool shouldSkip);
+    int getNumPausesRequested() const;
+
     /** Called on the sender's thread after each message is captured; a test device answers from here. */
     void setSendHook (std::function<void (const SentMessage&)> hook);
 
@@ -74,6 +80,7 @@ public:
     juce::Array<juce::MidiDeviceInfo> getOutputs() override;
     std::unique_ptr<Input> openInput (const juce::String& identifier, InputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
+    void sleep (int milliseconds) override;
 
 private:
     class MemoryInput;
@@ -83,6 +90,8 @@ private:
     void recordSent (int portId, const juce::MidiMessage& message);
     void inputClosed (MemoryInput* input);
     void outputClosed (MemoryOutput* output);
+    void inputBecameIdle();
+    bool allInputsIdle() const;
     Port* findPort (const juce::String& identifier);
 
     mutable std::recursive_mutex mutex;
@@ -95,4 +104,8 @@ private:
     std::function<void (const SentMessage&)> sendHook;
     int nextPortId = 1;
     int lostMessages = 0;
+    std::atomic<bool> pausesSkipped{ false };
+    std::atomic<int> pausesRequested{ 0 };
+    std::mutex idleMutex;
+    std::condition_variable idleCondition;
 };
