@@ -270,7 +270,9 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     {
         ++chunksSent;
 
-        if (chunksSent % progressReportInterval == 0)
+        // The last piece is not yet the end: the port must still be there at the sender's next
+        // tick, and 1.0 tells the user the update has completed. That comes with "Complete".
+        if (chunksSent % progressReportInterval == 0 && chunksSent < totalChunks)
         {
             const auto progress = (double)chunksSent / (double)totalChunks;
             listeners.call ([progress] (Listener& l) { l.updateProgress (progress); });
@@ -281,7 +283,9 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
         const auto name = sender->getFirmwareName();
         notifyImageStatus (name, completed);
 
-        if (chunksSent == totalChunks)
+        // Every piece sent is not enough while another image has still to complete: its port
+        // may yet be found gone, and then the update is aborted, not finished.
+        if (chunksSent == totalChunks && allSendersCompleted())
         {
             for (auto* image : images)
             {
@@ -309,6 +313,15 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     {
         abortUpdate();
     }
+}
+
+bool Controller::allSendersCompleted() const
+{
+    for (auto* sender : senders)
+        if (! sender->isCompleted())
+            return false;
+
+    return true;
 }
 
 juce::String Controller::portNameOf (const FirmwareSysexSender& sender) const
