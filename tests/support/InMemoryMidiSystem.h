@@ -46,6 +46,11 @@ public:
     /** The device sends a message on every port of this name; open inputs deliver it on their threads. */
     void sendFromDevice (const juce::String& portName, const juce::MidiMessage& message);
 
+    /** With true, inputs opened from now on have no thread of their own: sendFromDevice hands the
+        message to their callback at once, on the calling thread, which must then not race the
+        closing of inputs. Deterministic and cheap, for fuzzing; threads are the default. */
+    void setDeliveryOnSendingThread (bool shouldDeliverThere);
+
     /** Blocks until every queued incoming message has been delivered (or dropped); on the
         message thread it keeps the message loop running meanwhile. */
     void waitUntilDelivered();
@@ -104,6 +109,7 @@ private:
     std::function<void (const SentMessage&)> sendHook;
     int nextPortId = 1;
     int lostMessages = 0;
+    bool deliverOnSendingThread = false;
     std::atomic<bool> pausesSkipped{ false };
     std::atomic<int> pausesRequested{ 0 };
     std::mutex idleMutex;
