@@ -61,8 +61,11 @@ public:
 
     ~BackgroundMessageThread() override
     {
+        // The manager goes only once its loop and thread have ended: stopDispatchLoop still
+        // touches it after posting the message that ends the loop.
         juce::MessageManager::getInstance()->stopDispatchLoop();
         stopThread (10000);
+        juce::shutdownJuce_GUI();
     }
 
     /** Runs the function on the message thread and returns once it has run. */
@@ -84,7 +87,6 @@ private:
         juce::MessageManager::getInstance()->setCurrentThreadAsMessageThread();
         ready.signal();
         juce::MessageManager::getInstance()->runDispatchLoop();
-        juce::shutdownJuce_GUI();
     }
 
     juce::WaitableEvent ready;
