@@ -47,7 +47,9 @@ void FirmwareSysexSender::timerCallback()
 
     const auto portName = image->getPortName();
 
-    if (! midiManager->isOutputPresent (portName))
+    // With two devices of the same names, one that goes away leaves the name listed by the
+    // other; its pieces would reach nothing while the transfer went on to "Complete".
+    if (! midiManager->isOutputPresent (portName) || midiManager->hasVanishedOutput (portName))
     {
         fireError();
         return;

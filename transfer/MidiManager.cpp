@@ -1,5 +1,6 @@
 #include "transfer/MidiManager.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace
@@ -90,7 +91,7 @@ void MidiManager::openOutput (const juce::String& portName)
         if (auto output = system.openOutput (device.identifier))
         {
             const juce::ScopedLock sl (lock);
-            outputs.push_back ({ portName, std::move (output) });
+            outputs.push_back ({ portName, std::move (output), device.identifier });
         }
     }
 }
@@ -135,6 +136,27 @@ bool MidiManager::isInputPresent (const juce::String& portName) const
 bool MidiManager::isOutputPresent (const juce::String& portName) const
 {
     return listsName (system.getOutputs(), portName);
+}
+
+bool MidiManager::hasVanishedOutput (const juce::String& portName) const
+{
+    const auto devices = system.getOutputs();
+
+    for (const auto& entry : outputs)
+    {
+        if (entry.name != portName)
+            continue;
+
+        const auto listed =
+            std::any_of (devices.begin(),
+                         devices.end(),
+                         [&entry] (const juce::MidiDeviceInfo& d) { return d.identifier == entry.identifier; });
+
+        if (! listed)
+            return true;
+    }
+
+    return false;
 }
 
 void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMessage& message)

@@ -377,6 +377,25 @@ TEST_F (FaultMatrixTest, TwoDevicesWithTheSameNamesAreBothAskedAndBothWritten)
     EXPECT_EQ (listener.progress().back(), 1.0);
 }
 
+// One of two devices of the same names goes away: its name is still listed, by the other,
+// but the pieces meant for it now reach nothing, so the update is not complete.
+TEST_F (FaultMatrixTest, OneOfTwoDevicesWithTheSameNamesLostMidUpdateAborts)
+{
+    system.addKxDevice();
+    const auto secondAudioPort = system.addPort ("KX Audio");
+    system.addPort ("KX Graphics");
+    system.addPort ("KX Control");
+    createController();
+    controller->startCaspiaModeUpdate();
+    TransferDriver::run (*controller, 10);
+
+    system.removePort (secondAudioPort);
+    TransferDriver::run (*controller, 1);
+
+    EXPECT_EQ (system.getNumLostMessages(), 0);
+    expectAbortedAndSilent();
+}
+
 TEST_F (FaultMatrixTest, IdentityRepliesAtOneKilohertzWhileIdleAndDuringAnUpdate)
 {
     system.addKxDevice();

@@ -299,6 +299,11 @@ struct Script
         KX_FUZZ_CHECK (system.getNumOpenOutputs (names[n]) == (int)countOutputs);
         KX_FUZZ_CHECK (manager.isInputPresent (names[n]) == listed (true));
         KX_FUZZ_CHECK (manager.isOutputPresent (names[n]) == listed (false));
+        KX_FUZZ_CHECK (manager.hasVanishedOutput (names[n]) ==
+                       std::any_of (outputs.begin(),
+                                    outputs.end(),
+                                    [this, n] (const ModelOutput& o)
+                                    { return o.name == n && ! isPlugged (o.portId); }));
         KX_FUZZ_CHECK (system.getNumPausesRequested() == pauses);
     }
 
