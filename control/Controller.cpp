@@ -92,7 +92,21 @@ void Controller::timerCallback()
     const auto detected = checkHardware();
 
     if (detected && versionQueryPending)
+    {
+        // A device that went and came back while the poll was not looking (during an update
+        // and its notice) has left dead ports open under its names: open them afresh, or the
+        // questions would go nowhere.
+        for (auto* image : images)
+        {
+            if (midiManager.hasVanishedOutput (image->getPortName()))
+            {
+                midiManager.closeInput (image->getPortName());
+                midiManager.closeOutput (image->getPortName());
+            }
+        }
+
         connectAndQueryVersions();
+    }
 
     if (! detected)
     {

@@ -345,6 +345,32 @@ TEST_F (FaultMatrixTest, ADeviceThatReturnsAfterAnAbortCanBeUpdatedAgain)
     EXPECT_EQ (listener.progress().back(), 1.0);
 }
 
+// The device goes and comes back while the abort notice is up, when the poll does not look:
+// after the reset the poll must not keep asking through the ports of the device that went.
+TEST_F (FaultMatrixTest, ADeviceThatReturnsWhileAnUpdateIsHaltedIsAskedForItsVersionsAgain)
+{
+    system.addKxDevice();
+    system.setSendHook (
+        [this] (const InMemoryMidiSystem::SentMessage& sent)
+        {
+            if (sent.bytes == identityRequestBytes && sent.portName == "KX Audio")
+                system.sendFromDevice ("KX Audio", replyFor (1));
+        });
+    createController();
+    controller->startCaspiaModeUpdate();
+    TransferDriver::run (*controller, 10);
+    system.removePorts ("KX Audio");
+    TransferDriver::run (*controller, 1);
+    controller->timerCallback(); // halted: the poll does nothing
+    system.addPort ("KX Audio");
+
+    controller->reset();
+    listener.clear();
+    controller->timerCallback();
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return reported ("current 1 0.0.2.1"); }, 2000));
+    system.setSendHook ({});
+}
+
 TEST_F (FaultMatrixTest, TwoDevicesWithTheSameNamesAreBothAskedAndBothWritten)
 {
     system.addKxDevice();
