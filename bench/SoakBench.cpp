@@ -51,11 +51,11 @@ struct Soak
                 if (sent.bytes != identityRequestBytes)
                     return;
                 const auto processor = sent.portName == "KX Control" ? 0x00 : sent.portName == "KX Audio" ? 0x10 : 0x20;
-                system.sendFromDevice (sent.portName, makeIdentityReply ((juce::uint8)processor, { 0, 0, 2, 5 }));
+                system.sendFromDevice (sent.portName, makeIdentityReply ((juce::uint8) processor, { 0, 0, 2, 5 }));
             });
 
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer(); // polled by hand, between the steps
+        TransferDriver::tickByHand (*controller); // polled and ticked by hand, between the steps
         controller->addListener (&listener);
     }
 
@@ -143,7 +143,7 @@ struct Soak
     }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
+    MidiManager manager { system };
     Catalogue catalogue;
     RecordingControllerListener listener;
     std::unique_ptr<Controller> controller;

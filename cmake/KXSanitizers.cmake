@@ -5,7 +5,7 @@ option(KX_BUILD_FUZZERS "Build the libFuzzer targets (clang only)" OFF)
 
 if(KX_SANITIZE)
     list(JOIN KX_SANITIZE "," kx_sanitizers)
-    add_compile_options(-fsanitize=${kx_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-fsanitize=${kx_sanitizers};-fno-omit-frame-pointer;-fno-sanitize-recover=all>")
     add_link_options(-fsanitize=${kx_sanitizers})
 endif()
 
@@ -15,5 +15,5 @@ if(KX_BUILD_FUZZERS)
     endif()
     # Coverage feedback for the fuzzer from all code of the tree; only the fuzz targets link
     # libFuzzer's main.
-    add_compile_options(-fsanitize=fuzzer-no-link)
+    add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-fsanitize=fuzzer-no-link>")
 endif()

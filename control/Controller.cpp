@@ -151,7 +151,7 @@ void Controller::sendIdentityRequest (int port)
     static const juce::uint8 identityRequest[] = { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
 
     if (const auto* portName = portNameFor (port))
-        midiManager.sendMessage (portName, juce::MidiMessage (identityRequest, (int)sizeof (identityRequest), 0.0));
+        midiManager.sendMessage (portName, juce::MidiMessage (identityRequest, (int) sizeof (identityRequest), 0.0));
 }
 
 bool Controller::isIdentityReply (const juce::uint8* data)
@@ -260,7 +260,7 @@ void Controller::runUpdate (bool skipAssets)
 
 void Controller::addSender (FirmwareImage& image)
 {
-    senders.add (new FirmwareSysexSender (&image, &midiManager, this));
+    senders.add (new FirmwareSysexSender (&image, &midiManager, this, senderPacing));
 }
 
 void Controller::abortUpdate()
@@ -288,7 +288,7 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
         // tick, and 1.0 tells the user the update has completed. That comes with "Complete".
         if (chunksSent % progressReportInterval == 0 && chunksSent < totalChunks)
         {
-            const auto progress = (double)chunksSent / (double)totalChunks;
+            const auto progress = (double) chunksSent / (double) totalChunks;
             listeners.call ([progress] (Listener& l) { l.updateProgress (progress); });
         }
     }

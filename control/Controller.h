@@ -65,6 +65,9 @@ public:
     void reset();
     bool isUpdating() const;
 
+    /** How the senders of later updates pace their pieces; tests tick them by hand. */
+    void setSenderPacing (FirmwareSysexSender::Pacing pacing) { senderPacing = pacing; }
+
     /** The senders of the current update, in catalogue order (for tests and diagnostics). */
     const juce::OwnedArray<FirmwareSysexSender>& getSenders() const { return senders; }
 
@@ -98,8 +101,9 @@ private:
     int totalChunks = 0;
     int chunksSent = 0;
     bool updating = false;
-    std::atomic<bool> versionQueryPending{ true };
+    std::atomic<bool> versionQueryPending { true };
     juce::CriticalSection lock;
+    FirmwareSysexSender::Pacing senderPacing = FirmwareSysexSender::Pacing::pacingThread;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Controller)
 };

@@ -21,7 +21,7 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$suppr
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer: unit tests, fuzz targets, soak"
 CC=clang CXX=clang++ cmake -S . -B "$asan" -DKX_WARNINGS_AS_ERRORS=ON \
     "-DKX_SANITIZE=address;undefined" -DKX_BUILD_FUZZERS=ON
-cmake --build "$asan" -j"$jobs" --target kx_tests kx_fuzz_midi_input kx_fuzz_midi_manager kx_soak
+cmake --build "$asan" -j"$jobs" --target kx_tests kx_fuzz_midi_input kx_fuzz_midi_manager kx-soak
 ctest --test-dir "$asan" --output-on-failure -j"$jobs"
 
 for target in midi_input midi_manager; do
@@ -43,7 +43,7 @@ for target in midi_input midi_manager; do
     rm -rf "$scratch" "$log"
 done
 
-"$asan/bench/kx_soak"
+"$asan/bench/kx-soak"
 
 echo "== ThreadSanitizer: unit tests"
 CC=clang CXX=clang++ cmake -S . -B "$tsan" -DKX_WARNINGS_AS_ERRORS=ON -DKX_SANITIZE=thread

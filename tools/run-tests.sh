@@ -9,7 +9,7 @@ build=${KX_BUILD_DIR:-build}
 cmake -S . -B "$build" -DKX_WARNINGS_AS_ERRORS=ON
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
-"$build/bench/kx_soak"
+"$build/bench/kx-soak"
 
 # The same tests under the sanitizers, the bounded fuzz runs and the soak under LeakSanitizer.
 bash tools/run-sanitizers.sh

@@ -26,6 +26,9 @@ MidiManager::~MidiManager()
 
 void MidiManager::closeAll()
 {
+    // At shutdown a sender's pacing thread may still be sending through these outputs.
+    const juce::ScopedLock sl (lock);
+
     for (int i = inputs.size(); --i >= 0;)
         inputs.remove (i);
 

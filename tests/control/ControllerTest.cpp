@@ -26,7 +26,7 @@ struct ControllerTest : ::testing::Test
     void createController()
     {
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer(); // the tests poll by hand
+        TransferDriver::tickByHand (*controller);
     }
 
     int countIdentityRequests (const juce::String& port)
@@ -45,7 +45,7 @@ struct ControllerTest : ::testing::Test
     }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
+    MidiManager manager { system };
     Catalogue catalogue;
     RecordingListener listener;
     std::unique_ptr<Controller> controller;
@@ -101,7 +101,7 @@ TEST_F (ControllerTest, AcceptsOnlyWellFormedIdentityReplies)
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 34), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 36), false, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }, 35, 0x7F), false, nullptr },
-        { juce::MidiMessage::noteOn (1, 60, (juce::uint8)100), false, nullptr },
+        { juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), false, nullptr },
         { makeIdentityReply (0x30, { 0, 0, 3, 6 }), true, nullptr },
         { makeIdentityReply (0x00, { 0, 0, 3, 6 }), true, "current 0 0.0.3.6" },
         { makeIdentityReply (0x20, { 0, 0, 2, 5 }), true, "current 2 0.0.2.5" },
@@ -205,7 +205,7 @@ TEST_F (ControllerTest, AFullUpdateWritesEveryImageToItsPortInOrder)
     const auto& progress = listener.progressReports;
     ASSERT_EQ (progress.size(), 70277u / 20 + 1);
     for (size_t i = 0; i + 1 < progress.size(); ++i)
-        EXPECT_DOUBLE_EQ (progress[i], (double)((i + 1) * 20) / 70277.0);
+        EXPECT_DOUBLE_EQ (progress[i], (double) ((i + 1) * 20) / 70277.0);
     EXPECT_EQ (progress.back(), 1.0);
 
     for (const auto* port : { "KX Control", "KX Audio", "KX Graphics" })
@@ -259,7 +259,7 @@ TEST_F (ControllerTest, APortLostMidTransferStopsEverySenderAndNothingMoreIsSent
 
     EXPECT_EQ (listener.texts(), Texts ({ "status 1 4", "status 3 4", "status 0 4" }));
     for (auto* sender : controller->getSenders())
-        EXPECT_FALSE (sender->isTimerRunning());
+        EXPECT_FALSE (sender->isRunning());
 
     runTransfers();
     EXPECT_EQ (system.getSentMessages().size(), sentAtAbort);

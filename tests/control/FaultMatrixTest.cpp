@@ -22,7 +22,7 @@ const char* const devicePorts[] = { "KX Control", "KX Audio", "KX Graphics" };
 // control; piece counts 30, 28, 48, 48 and 6, 160 in all. As with the images carried, the
 // graphics application image ends first, so "Graphics Assets" starts before "Audio Assets".
 // 160 is a multiple of 20, so the last piece of an update is also a progress step.
-const std::vector<int> matrixSizes{ 256 * 30, 256 * 28, 256 * 48, 256 * 48, 256 * 6 };
+const std::vector<int> matrixSizes { 256 * 30, 256 * 28, 256 * 48, 256 * 48, 256 * 6 };
 
 struct ImageOnPort
 {
@@ -53,7 +53,7 @@ struct AbortWatch final : Controller::Listener
     void imageStatusChanged (int, int status) override
     {
         if (status == Controller::aborted && sentAtAbort < 0)
-            sentAtAbort = (int)system.getSentMessages().size();
+            sentAtAbort = (int) system.getSentMessages().size();
     }
 
     InMemoryMidiSystem& system;
@@ -70,10 +70,13 @@ struct FaultMatrixTest : ::testing::Test
         controller.reset();
     }
 
-    void createController()
+    /** Polled by hand; the senders tick by hand too unless they are to pace themselves. */
+    void createController (bool senderTicksByHand = true)
     {
         controller = std::make_unique<Controller> (manager, catalogue.images);
-        controller->stopTimer(); // polled by hand
+        controller->stopTimer();
+        if (senderTicksByHand)
+            TransferDriver::tickByHand (*controller);
         controller->addListener (&listener);
         controller->addListener (&abortWatch);
         system.clearSentMessages();
@@ -85,8 +88,8 @@ struct FaultMatrixTest : ::testing::Test
     bool imageArrivedWhole (const ImageOnPort& image) const
     {
         const auto sent = system.getBytesSent (image.port);
-        const auto& bytes = catalogue.bytes[(size_t)image.catalogueIndex];
-        return sent.size() >= (size_t)image.firstByteOnPort + bytes.size() &&
+        const auto& bytes = catalogue.bytes[(size_t) image.catalogueIndex];
+        return sent.size() >= (size_t) image.firstByteOnPort + bytes.size() &&
                std::equal (bytes.begin(), bytes.end(), sent.begin() + image.firstByteOnPort);
     }
 
@@ -123,7 +126,7 @@ struct FaultMatrixTest : ::testing::Test
 
         TransferDriver::run (*controller);
         pumpMessagesUntil ([] { return false; }, 20); // any timer that still ran would tick here
-        EXPECT_EQ ((int)system.getSentMessages().size(), abortWatch.sentAtAbort);
+        EXPECT_EQ ((int) system.getSentMessages().size(), abortWatch.sentAtAbort);
         EXPECT_TRUE (controller->isUpdating());
 
         controller->reset();
@@ -132,10 +135,10 @@ struct FaultMatrixTest : ::testing::Test
     }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
-    Catalogue catalogue{ matrixSizes };
+    MidiManager manager { system };
+    Catalogue catalogue { matrixSizes };
     RecordingControllerListener listener;
-    AbortWatch abortWatch{ system };
+    AbortWatch abortWatch { system };
     std::unique_ptr<Controller> controller;
 };
 
@@ -163,14 +166,14 @@ struct ChattyDevice
         thread.join();
     }
 
-    std::atomic<bool> stopping{ false };
-    std::atomic<int> sent{ 0 };
+    std::atomic<bool> stopping { false };
+    std::atomic<int> sent { 0 };
     std::thread thread;
 };
 
 juce::MidiMessage replyFor (int port)
 {
-    return makeIdentityReply ((juce::uint8) (port * 0x10), { 0, 0, 2, (juce::uint8)port });
+    return makeIdentityReply ((juce::uint8) (port * 0x10), { 0, 0, 2, (juce::uint8) port });
 }
 } // namespace
 
@@ -217,8 +220,8 @@ TEST_F (FaultMatrixTest, APortLostDuringAnyImageAborts)
             abortWatch.sentAtAbort = -1;
             controller->startUpdate();
 
-            const auto size = catalogue.bytes[(size_t)image.catalogueIndex].size();
-            const auto target = (size_t)image.firstByteOnPort + (afterLastPiece ? size : size / 2);
+            const auto size = catalogue.bytes[(size_t) image.catalogueIndex].size();
+            const auto target = (size_t) image.firstByteOnPort + (afterLastPiece ? size : size / 2);
             TransferDriver::run (*controller, 100000, [&] { return bytesOnPort (image.port) >= target; });
             ASSERT_EQ (bytesOnPort (image.port), target);
             ASSERT_TRUE (TransferDriver::anyRunning (*controller));
@@ -237,6 +240,23 @@ TEST_F (FaultMatrixTest, APortLostDuringAnyImageAborts)
             system.removePorts ("KX Graphics");
         }
     }
+}
+
+TEST_F (FaultMatrixTest, APortLostWhilePiecesLeaveFromThePacingThreadsAborts)
+{
+    system.addKxDevice();
+    createController (false);
+    controller->startUpdate();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return bytesOnPort ("KX Graphics") >= 256 * 10; }));
+
+    system.removePorts ("KX Graphics");
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return reported ("status 0 4"); }));
+    const auto sentAtAbort = system.getSentMessages().size();
+    pumpMessagesUntil ([] { return false; }, 30);
+
+    EXPECT_EQ (system.getSentMessages().size(), sentAtAbort);
+    EXPECT_FALSE (TransferDriver::anyRunning (*controller));
+    expectNoUnfoundedCompletion();
 }
 
 // Two images that send their last pieces on the same tick: the second one's port goes
@@ -269,7 +289,7 @@ TEST_F (FaultMatrixTest, TheLastPieceOfAnUpdateIsNotYetItsCompletion)
 
     // Audio Assets ends last; its last piece makes the count of pieces sent a multiple of 20.
     const auto& last = imagesOnPorts[3];
-    const auto all = (size_t)last.firstByteOnPort + catalogue.bytes[3].size();
+    const auto all = (size_t) last.firstByteOnPort + catalogue.bytes[3].size();
     TransferDriver::run (*controller, 100000, [&] { return bytesOnPort ("KX Audio") == all; });
     EXPECT_FALSE (listener.reportedCompletion());
 
@@ -425,8 +445,8 @@ TEST_F (FaultMatrixTest, OneOfTwoDevicesWithTheSameNamesLostMidUpdateAborts)
 TEST_F (FaultMatrixTest, IdentityRepliesAtOneKilohertzWhileIdleAndDuringAnUpdate)
 {
     system.addKxDevice();
-    createController();
-    controller->startTimer (100); // the real poll, beside the replies
+    createController (false);     // the senders' own pacing threads
+    controller->startTimer (100); // and the real poll, beside the replies
 
     ChattyDevice device (system, [] (int port, int) { return replyFor (port); });
     ASSERT_TRUE (pumpMessagesUntil ([&] { return device.sent >= 200; }));
@@ -435,13 +455,9 @@ TEST_F (FaultMatrixTest, IdentityRepliesAtOneKilohertzWhileIdleAndDuringAnUpdate
     // The update closes the inputs: nothing the device says is read until it is over.
     controller->startCaspiaModeUpdate();
     const auto repliesAtStart = listener.texts ("current").size();
-    const auto sentAtStart = device.sent.load();
-    while (TransferDriver::anyRunning (*controller))
-    {
-        TransferDriver::run (*controller, 5);
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
-    }
-    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.sent >= sentAtStart + 50; }));
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return ! TransferDriver::anyRunning (*controller); }));
+    const auto sentAtEnd = device.sent.load();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return device.sent >= sentAtEnd + 50; }));
 
     EXPECT_EQ (listener.texts ("current").size(), repliesAtStart);
     EXPECT_EQ (system.getBytesSent ("KX Audio"), catalogue.bytes[0]);
@@ -469,10 +485,10 @@ TEST_F (FaultMatrixTest, GarbageOnEveryInputIsIgnoredAndAReplyAmongItStillCounts
                                  const std::lock_guard<std::mutex> guard (randomMutex);
                                  std::vector<juce::uint8> bytes (1 + random() % 64);
                                  for (auto& b : bytes)
-                                     b = (juce::uint8)random();
+                                     b = (juce::uint8) random();
                                  if (random() % 2 == 0)
                                      bytes[0] = 0xF0; // SysEx of any length and header
-                                 return juce::MidiMessage (bytes.data(), (int)bytes.size(), 0.0);
+                                 return juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0);
                              });
         pumpMessagesUntil ([&] { return device.sent >= 300; });
         system.sendFromDevice ("KX Control", makeIdentityReply (0x00, { 0, 0, 3, 6 }));
@@ -486,10 +502,10 @@ TEST_F (FaultMatrixTest, GarbageOnEveryInputIsIgnoredAndAReplyAmongItStillCounts
 TEST_F (FaultMatrixTest, QuittingDuringAnUpdateStopsEverythingAndReportsNothingMore)
 {
     system.addKxDevice();
-    createController();
+    createController (false); // pieces leave from the senders' pacing threads meanwhile
     ChattyDevice device (system, [] (int port, int) { return replyFor (port); });
     controller->startUpdate();
-    TransferDriver::run (*controller, 40);
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return system.getSentMessages().size() >= 40; }));
 
     // The application asks before it quits, then closes the manager and deletes the controller.
     EXPECT_TRUE (controller->isUpdating());

@@ -39,7 +39,7 @@ struct FuzzReader
     /** Up to count bytes, fewer at the end of the input. */
     std::vector<juce::uint8> take (int count)
     {
-        const auto n = std::min ((size_t)std::max (count, 0), remaining());
+        const auto n = std::min ((size_t) std::max (count, 0), remaining());
         std::vector<juce::uint8> bytes (data + position, data + position + n);
         position += n;
         return bytes;

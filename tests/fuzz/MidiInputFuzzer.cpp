@@ -37,7 +37,7 @@ void cutRaw (FuzzReader& in, std::vector<CutMessage>& out)
         const auto bytes = in.take (in.nextLength());
 
         if (! bytes.empty())
-            out.push_back ({ port, juce::MidiMessage (bytes.data(), (int)bytes.size(), 0.0) });
+            out.push_back ({ port, juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0) });
     }
 }
 
@@ -53,7 +53,7 @@ void cutStream (FuzzReader& in, int port, std::vector<CutMessage>& out)
     const auto emit = [&] (const std::vector<juce::uint8>& bytes)
     {
         if (! bytes.empty() && out.size() < 256)
-            out.push_back ({ port, juce::MidiMessage (bytes.data(), (int)bytes.size(), 0.0) });
+            out.push_back ({ port, juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0) });
     };
 
     while (! in.atEnd())
@@ -107,7 +107,7 @@ void cutStream (FuzzReader& in, int port, std::vector<CutMessage>& out)
             pendingLength = juce::MidiMessage::getMessageLengthFromFirstByte (runningStatus);
         }
 
-        if (! pending.empty() && (int)pending.size() >= pendingLength)
+        if (! pending.empty() && (int) pending.size() >= pendingLength)
         {
             emit (pending);
             pending.clear();
@@ -184,7 +184,7 @@ struct Harness
 
     void run (const juce::uint8* data, size_t size)
     {
-        FuzzReader in{ data, size };
+        FuzzReader in { data, size };
         std::vector<CutMessage> messages;
         const auto mode = in.next();
 
@@ -229,8 +229,8 @@ struct Harness
 
     BackgroundMessageThread messageThread;
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
-    Catalogue catalogue{ std::vector<int> (5, 512) };
+    MidiManager manager { system };
+    Catalogue catalogue { std::vector<int> (5, 512) };
     RecordingControllerListener listener;
     std::unique_ptr<Controller> controller;
 };

@@ -37,7 +37,7 @@ struct RecordingListener final : MidiManager::Listener
     {
         KX_FUZZ_CHECK (source != nullptr);
         const auto* raw = message.getRawData();
-        Key key{ source->getName(), Bytes (raw, raw + message.getRawDataSize()) };
+        Key key { source->getName(), Bytes (raw, raw + message.getRawDataSize()) };
         const std::lock_guard<std::mutex> guard (mutex);
         ++received[key];
     }
@@ -113,9 +113,9 @@ struct Script
         case 1:
             if (! ports.empty())
             {
-                const auto index = (size_t)in.next() % ports.size();
+                const auto index = (size_t) in.next() % ports.size();
                 system.removePort (ports[index].id);
-                ports.erase (ports.begin() + (long)index);
+                ports.erase (ports.begin() + (long) index);
             }
             break;
         case 2:
@@ -186,7 +186,7 @@ struct Script
         auto bytes = in.take (in.nextLength());
         if (bytes.empty())
             bytes.push_back (0xF8);
-        return juce::MidiMessage (bytes.data(), (int)bytes.size(), 0.0);
+        return juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0);
     }
 
     bool hasInput (int name) const
@@ -243,7 +243,7 @@ struct Script
         for (const auto& input : inputs)
             if (input.name == name && isPlugged (input.portId))
                 for (auto l : registered)
-                    ++expected[(size_t)l][{ names[name], bytes }];
+                    ++expected[(size_t) l][{ names[name], bytes }];
     }
 
     void sendToDevice (int name, const juce::MidiMessage& message)
@@ -295,8 +295,8 @@ struct Script
 
         KX_FUZZ_CHECK (manager.isInputOpen (names[n]) == (countInputs > 0));
         KX_FUZZ_CHECK (manager.isOutputOpen (names[n]) == (countOutputs > 0));
-        KX_FUZZ_CHECK (system.getNumOpenInputs (names[n]) == (int)countInputs);
-        KX_FUZZ_CHECK (system.getNumOpenOutputs (names[n]) == (int)countOutputs);
+        KX_FUZZ_CHECK (system.getNumOpenInputs (names[n]) == (int) countInputs);
+        KX_FUZZ_CHECK (system.getNumOpenOutputs (names[n]) == (int) countOutputs);
         KX_FUZZ_CHECK (manager.isInputPresent (names[n]) == listed (true));
         KX_FUZZ_CHECK (manager.isOutputPresent (names[n]) == listed (false));
         KX_FUZZ_CHECK (manager.hasVanishedOutput (names[n]) ==
@@ -319,7 +319,7 @@ struct Script
     FuzzReader& in;
     InMemoryMidiSystem system;
     RecordingListener listeners[numListeners];
-    MidiManager manager{ system };
+    MidiManager manager { system };
     std::vector<ModelPort> ports;
     std::vector<ModelInput> inputs;
     std::vector<ModelOutput> outputs;
@@ -332,7 +332,7 @@ struct Script
 
 extern "C" int LLVMFuzzerTestOneInput (const juce::uint8* data, size_t size)
 {
-    FuzzReader in{ data, size };
+    FuzzReader in { data, size };
     Script script (in);
     script.run();
     return 0;

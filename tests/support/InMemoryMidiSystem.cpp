@@ -110,7 +110,7 @@ private:
     const juce::String name;
     InputCallback& callback;
     const bool threaded;
-    std::atomic<bool> started{ false };
+    std::atomic<bool> started { false };
     mutable std::mutex queueMutex;
     std::deque<juce::MidiMessage> queue;
     bool delivering = false;
@@ -329,14 +329,14 @@ void InMemoryMidiSystem::clearSentMessages()
 int InMemoryMidiSystem::getNumOpenInputs (const juce::String& portName) const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    return (int)std::count_if (
+    return (int) std::count_if (
         openInputs.begin(), openInputs.end(), [&portName] (MemoryInput* i) { return i->getName() == portName; });
 }
 
 int InMemoryMidiSystem::getNumOpenOutputs (const juce::String& portName) const
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
-    return (int)std::count_if (
+    return (int) std::count_if (
         openOutputs.begin(), openOutputs.end(), [&portName] (MemoryOutput* o) { return o->getName() == portName; });
 }
 

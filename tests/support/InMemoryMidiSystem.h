@@ -110,8 +110,8 @@ private:
     int nextPortId = 1;
     int lostMessages = 0;
     bool deliverOnSendingThread = false;
-    std::atomic<bool> pausesSkipped{ false };
-    std::atomic<int> pausesRequested{ 0 };
+    std::atomic<bool> pausesSkipped { false };
+    std::atomic<int> pausesRequested { 0 };
     std::mutex idleMutex;
     std::condition_variable idleCondition;
 };

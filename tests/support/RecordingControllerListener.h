@@ -27,13 +27,13 @@ struct RecordingControllerListener final : Controller::Listener
     {
         add ("current " + juce::String (port) + " " + version);
     }
-    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int)detected)); }
+    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int) detected)); }
     void updateProgress (double progress) override
     {
         const std::lock_guard<std::mutex> guard (mutex);
         progressReports.push_back (progress);
     }
-    void updateRunning (bool running) override { add ("running " + juce::String ((int)running)); }
+    void updateRunning (bool running) override { add ("running " + juce::String ((int) running)); }
     void imageStatusChanged (int imageCode, int status) override
     {
         add ("status " + juce::String (imageCode) + " " + juce::String (status));

@@ -10,6 +10,13 @@
 */
 struct TransferDriver
 {
+    /** Makes the controller's senders tick only when told to. Call before an update starts. */
+    static void tickByHand (Controller& controller)
+    {
+        controller.stopTimer(); // and poll by hand too
+        controller.setSenderPacing (FirmwareSysexSender::Pacing::messageThreadTimer);
+    }
+
     /** Returns the number of rounds run. Stops when no sender runs, after maxRounds, or when stopWhen says so. */
     static int run (Controller& controller, int maxRounds = 1000000, std::function<bool()> stopWhen = {})
     {
@@ -20,7 +27,7 @@ struct TransferDriver
 
             for (int i = 0; i < senders.size(); ++i)
             {
-                if (senders[i]->isTimerRunning())
+                if (senders[i]->isRunning())
                 {
                     anyRunning = true;
                     senders[i]->timerCallback();
@@ -37,7 +44,7 @@ struct TransferDriver
     static bool anyRunning (const Controller& controller)
     {
         for (auto* sender : controller.getSenders())
-            if (sender->isTimerRunning())
+            if (sender->isRunning())
                 return true;
         return false;
     }
@@ -46,7 +53,7 @@ struct TransferDriver
 /** Runs the message loop until the condition holds or the time is up. */
 inline bool pumpMessagesUntil (std::function<bool()> condition, int timeoutMs = 5000)
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32)timeoutMs;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
     while (! condition())
     {

@@ -7,15 +7,15 @@ namespace
 {
 std::vector<juce::uint8> makeBytes (int size)
 {
-    std::vector<juce::uint8> bytes ((size_t)size);
+    std::vector<juce::uint8> bytes ((size_t) size);
     for (int i = 0; i < size; ++i)
-        bytes[(size_t)i] = (juce::uint8) ((i * 7 + 3) & 0xff);
+        bytes[(size_t) i] = (juce::uint8) ((i * 7 + 3) & 0xff);
     return bytes;
 }
 
 FirmwareImage makeImage (const std::vector<juce::uint8>& bytes, int chunkSize = 256)
 {
-    return FirmwareImage (bytes.data(), (int)bytes.size(), chunkSize, 3, "KX Audio", "Audio Assets");
+    return FirmwareImage (bytes.data(), (int) bytes.size(), chunkSize, 3, "KX Audio", "Audio Assets");
 }
 } // namespace
 
@@ -40,13 +40,13 @@ TEST (FirmwareImage, CutsIntoWholePiecesWithTheRemainderLast)
         int lastChunkSize;
     };
 
-    for (const auto& c : { Case{ 0, 0, 0 },
-                           Case{ 1, 1, 1 },
-                           Case{ 255, 1, 255 },
-                           Case{ 256, 1, 256 },
-                           Case{ 512, 2, 256 },
-                           Case{ 513, 3, 1 },
-                           Case{ 65077, 255, 53 } })
+    for (const auto& c : { Case { 0, 0, 0 },
+                           Case { 1, 1, 1 },
+                           Case { 255, 1, 255 },
+                           Case { 256, 1, 256 },
+                           Case { 512, 2, 256 },
+                           Case { 513, 3, 1 },
+                           Case { 65077, 255, 53 } })
     {
         SCOPED_TRACE (c.size);
         const auto bytes = makeBytes (c.size);

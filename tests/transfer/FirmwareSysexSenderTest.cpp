@@ -1,6 +1,7 @@
 #include "transfer/FirmwareSysexSender.h"
 
 #include "tests/support/InMemoryMidiSystem.h"
+#include "tests/support/TransferDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@ struct Event
     bool completed;
     bool timerRunning;
     size_t messagesSent;
+    bool onMessageThread;
 };
 
 struct RecordingListener final : FirmwareSysexSender::Listener
@@ -24,8 +26,9 @@ struct RecordingListener final : FirmwareSysexSender::Listener
         events.push_back ({ event,
                             sender->isSending(),
                             sender->isCompleted(),
-                            sender->isTimerRunning(),
-                            system.getSentMessages().size() });
+                            sender->isRunning(),
+                            system.getSentMessages().size(),
+                            juce::MessageManager::getInstance()->isThisTheMessageThread() });
     }
 
     std::vector<juce::String> words() const
@@ -42,14 +45,14 @@ struct RecordingListener final : FirmwareSysexSender::Listener
 
 std::vector<juce::uint8> makeSysex (int size)
 {
-    std::vector<juce::uint8> bytes ((size_t)size, 0x41);
+    std::vector<juce::uint8> bytes ((size_t) size, 0x41);
     if (size > 0)
     {
         bytes.front() = 0xF0;
         bytes.back() = 0xF7;
     }
     for (int i = 1; i < size - 1; ++i)
-        bytes[(size_t)i] = (juce::uint8) (i % 0x80);
+        bytes[(size_t) i] = (juce::uint8) (i % 0x80);
     return bytes;
 }
 
@@ -64,25 +67,28 @@ struct SenderTest : ::testing::Test
     void TearDown() override { manager.closeAll(); }
 
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
-    RecordingListener listener{ system };
+    MidiManager manager { system };
+    RecordingListener listener { system };
     std::vector<juce::uint8> bytes;
     std::unique_ptr<FirmwareImage> image;
 };
 
 using Words = std::vector<juce::String>;
+
+// The message thread's timer, which the tests also call by hand.
+constexpr auto byHand = FirmwareSysexSender::Pacing::messageThreadTimer;
 } // namespace
 
 TEST_F (SenderTest, SendsEachPieceOnItsOwnTickThenCompletesOnTheNext)
 {
     system.addPort ("KX Audio");
     useImage (513);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     ASSERT_EQ (listener.words(), Words ({ "Started" }));
     EXPECT_TRUE (listener.events[0].sending);
-    EXPECT_TRUE (sender.isTimerRunning());
+    EXPECT_TRUE (sender.isRunning());
     EXPECT_EQ (sender.getTimerInterval(), 3);
     EXPECT_TRUE (manager.isOutputOpen ("KX Audio"));
 
@@ -111,7 +117,7 @@ TEST_F (SenderTest, AnEmptyImageCompletesAtTheFirstTickWithoutSending)
 {
     system.addPort ("KX Audio");
     useImage (0);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     sender.timerCallback();
@@ -124,7 +130,7 @@ TEST_F (SenderTest, AVanishedPortStopsTheTransferWithErrorAndNothingMoreIsSent)
 {
     const auto port = system.addPort ("KX Audio");
     useImage (2000);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     sender.timerCallback();
@@ -145,7 +151,7 @@ TEST_F (SenderTest, APortThatVanishesAfterTheLastPieceGivesErrorNotComplete)
 {
     const auto port = system.addPort ("KX Audio");
     useImage (256);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     sender.timerCallback();
@@ -161,13 +167,13 @@ TEST_F (SenderTest, AListedPortWhoseOutputCouldNotBeOpenedIsAnErrorNotASilentSuc
     system.addPort ("KX Audio");
     system.setOpenFails ("KX Audio", true);
     useImage (600);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     sender.timerCallback();
 
     EXPECT_EQ (listener.words(), Words ({ "Started", "Error" }));
-    EXPECT_FALSE (sender.isTimerRunning());
+    EXPECT_FALSE (sender.isRunning());
     EXPECT_FALSE (image->isCompleted());
 }
 
@@ -176,7 +182,7 @@ TEST_F (SenderTest, StartClosesThePortsInputSoNothingIsReadDuringTheTransfer)
     system.addPort ("KX Audio");
     manager.openInput ("KX Audio");
     useImage (10);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
 
@@ -188,7 +194,7 @@ TEST_F (SenderTest, StopIsSilentAndALaterStartSendsFromTheFirstPieceAgain)
 {
     system.addPort ("KX Audio");
     useImage (1000);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     sender.timerCallback();
@@ -197,7 +203,7 @@ TEST_F (SenderTest, StopIsSilentAndALaterStartSendsFromTheFirstPieceAgain)
 
     EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk" }));
     EXPECT_FALSE (image->isSending());
-    EXPECT_FALSE (sender.isTimerRunning());
+    EXPECT_FALSE (sender.isRunning());
 
     system.clearSentMessages();
     sender.start();
@@ -212,7 +218,7 @@ TEST_F (SenderTest, WorksWithoutAListenerAndWithoutAnImage)
 {
     system.addPort ("KX Audio");
     useImage (300);
-    FirmwareSysexSender quiet (image.get(), &manager, nullptr);
+    FirmwareSysexSender quiet (image.get(), &manager, nullptr, byHand);
     quiet.start();
     quiet.timerCallback();
     quiet.timerCallback();
@@ -220,7 +226,7 @@ TEST_F (SenderTest, WorksWithoutAListenerAndWithoutAnImage)
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
     EXPECT_TRUE (quiet.isCompleted());
 
-    FirmwareSysexSender empty (nullptr, &manager, &listener);
+    FirmwareSysexSender empty (nullptr, &manager, &listener, byHand);
     EXPECT_EQ (empty.getFirmwareName(), juce::String());
     EXPECT_FALSE (empty.isCompleted());
     EXPECT_FALSE (empty.isSending());
@@ -233,7 +239,7 @@ TEST_F (SenderTest, RunsOnTheMessageLoopWithARealTimer)
 {
     system.addPort ("KX Audio");
     useImage (256 * 20 + 7);
-    FirmwareSysexSender sender (image.get(), &manager, &listener);
+    FirmwareSysexSender sender (image.get(), &manager, &listener, byHand);
 
     sender.start();
     const auto deadline = juce::Time::getMillisecondCounter() + 10000;
@@ -244,4 +250,70 @@ TEST_F (SenderTest, RunsOnTheMessageLoopWithARealTimer)
     EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
     EXPECT_EQ (listener.words().size(), 1u + 21u + 1u);
     EXPECT_EQ (listener.words().back(), "Complete");
+}
+
+TEST_F (SenderTest, APacingThreadKeepsTheIntervalAndReportsEachPieceAfterItLeft)
+{
+    system.addPort ("KX Audio");
+    useImage (256 * 59 + 100);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
+
+    sender.start();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return image->isCompleted(); }));
+
+    EXPECT_EQ (system.getBytesSent ("KX Audio"), bytes);
+    Words expected { "Started" };
+    expected.insert (expected.end(), 60, "Chunk");
+    expected.push_back ("Complete");
+    EXPECT_EQ (listener.words(), expected);
+    EXPECT_FALSE (sender.isRunning());
+
+    for (size_t i = 0; i < listener.events.size(); ++i)
+    {
+        EXPECT_TRUE (listener.events[i].onMessageThread);
+        if (listener.words()[i] == "Chunk")
+        {
+            EXPECT_GE (listener.events[i].messagesSent, i);
+        }
+    }
+
+    const auto sent = system.getSentMessages ("KX Audio");
+    for (size_t i = 1; i < sent.size(); ++i)
+        EXPECT_GE (sent[i].timeMs - sent[i - 1].timeMs, 3.0) << "piece " << i;
+}
+
+TEST_F (SenderTest, OnceAPacedSenderIsStoppedNoPieceLeavesAndNothingIsReported)
+{
+    system.addPort ("KX Audio");
+    useImage (256 * 200);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
+
+    sender.start();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return system.getSentMessages().size() >= 5; }));
+    sender.stop();
+    const auto sentAtStop = system.getSentMessages().size();
+    const auto eventsAtStop = listener.events.size();
+
+    pumpMessagesUntil ([] { return false; }, 50);
+    EXPECT_EQ (system.getSentMessages().size(), sentAtStop);
+    EXPECT_EQ (listener.events.size(), eventsAtStop);
+    EXPECT_FALSE (image->isSending());
+    EXPECT_FALSE (sender.isRunning());
+}
+
+TEST_F (SenderTest, APacedSenderReportsAVanishedPortAsAnErrorAndNeverAsComplete)
+{
+    const auto port = system.addPort ("KX Audio");
+    useImage (256 * 200);
+    FirmwareSysexSender sender (image.get(), &manager, &listener);
+
+    sender.start();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return system.getSentMessages().size() >= 5; }));
+    system.removePort (port);
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return ! sender.isRunning(); }));
+    pumpMessagesUntil ([] { return false; }, 20);
+
+    EXPECT_EQ (listener.words().back(), "Error");
+    EXPECT_FALSE (image->isCompleted());
+    EXPECT_TRUE (image->isSending());
 }

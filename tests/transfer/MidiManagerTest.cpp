@@ -12,7 +12,7 @@ const juce::uint8 identityRequestBytes[] = { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 
 
 juce::MidiMessage identityRequest()
 {
-    return juce::MidiMessage (identityRequestBytes, (int)sizeof (identityRequestBytes), 0.0);
+    return juce::MidiMessage (identityRequestBytes, (int) sizeof (identityRequestBytes), 0.0);
 }
 
 struct RecordingListener final : MidiManager::Listener
@@ -40,7 +40,7 @@ struct RecordingListener final : MidiManager::Listener
 struct MidiManagerTest : ::testing::Test
 {
     InMemoryMidiSystem system;
-    MidiManager manager{ system };
+    MidiManager manager { system };
 };
 } // namespace
 
@@ -146,17 +146,17 @@ TEST_F (MidiManagerTest, DeliversIncomingMessagesToListenersOnTheInputThreadUnti
     manager.openInput ("KX Graphics");
 
     const juce::uint8 reply[] = { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0xF7 };
-    system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int)sizeof (reply), 0.0));
+    system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int) sizeof (reply), 0.0));
     system.waitUntilDelivered();
 
     ASSERT_EQ (listener.count(), 1u);
     EXPECT_EQ (listener.sources[0], "KX Graphics");
     EXPECT_FALSE (listener.onMessageThread[0]);
-    EXPECT_EQ (listener.messages[0].getRawDataSize(), (int)sizeof (reply));
+    EXPECT_EQ (listener.messages[0].getRawDataSize(), (int) sizeof (reply));
 
     manager.closeInput ("KX Graphics");
     EXPECT_FALSE (manager.isInputOpen ("KX Graphics"));
-    system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int)sizeof (reply), 0.0));
+    system.sendFromDevice ("KX Graphics", juce::MidiMessage (reply, (int) sizeof (reply), 0.0));
     system.waitUntilDelivered();
     EXPECT_EQ (listener.count(), 1u);
 }
