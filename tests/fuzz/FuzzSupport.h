@@ -1,10 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_events/juce_events.h>
+#include <memory>
+#include <thread>
 #include <vector>
 
 /** Stops the run with a message libFuzzer keeps beside the crashing input. */
@@ -78,6 +81,16 @@ public:
                 return nullptr;
             },
             &function);
+    }
+
+    /** Returns once the message loop has handled everything posted before the call. */
+    void waitUntilIdle()
+    {
+        auto reached = std::make_shared<std::atomic<bool>> (false);
+        juce::MessageManager::callAsync ([reached] { reached->store (true); });
+
+        while (! reached->load())
+            std::this_thread::yield();
     }
 
 private:

@@ -203,9 +203,10 @@ struct Harness
             // waiting thread's event, so that thread can go on, leave the lock and take the next
             // one in the same place on its stack while the message thread is still signalling
             // the old one (glibc then aborts on the mutex, found by this fuzzer). Not ours to fix
-            // here: a round trip through the message loop lets it finish before the next reply.
+            // here: wait until the message loop has gone past it, by a message of its own that
+            // needs no event (callFunctionOnMessageThread has one, and hung here once too).
             if (isReplyByHeader (m.message))
-                messageThread.call ([] {});
+                messageThread.waitUntilIdle();
 
             const auto report = expectedReport (m.message);
             if (report.isNotEmpty())
