@@ -1,5 +1,7 @@
 #include "control/Controller.h"
 
+#include "control/MessageThreadLock.h"
+
 namespace
 {
 const juce::String controlFirmwareName ("Control Firmware");
@@ -176,7 +178,7 @@ void Controller::midiMessageReceived (MidiSystem::Input*, const juce::MidiMessag
     if (! isIdentityReply (data))
         return;
 
-    const juce::MessageManagerLock mml (juce::Thread::getCurrentThread());
+    const MessageThreadLock mml (juce::Thread::getCurrentThread());
 
     if (! mml.lockWasGained())
         return;

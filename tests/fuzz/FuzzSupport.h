@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -81,16 +80,6 @@ public:
                 return nullptr;
             },
             &function);
-    }
-
-    /** Returns once the message loop has handled everything posted before the call. */
-    void waitUntilIdle()
-    {
-        auto reached = std::make_shared<std::atomic<bool>> (false);
-        juce::MessageManager::callAsync ([reached] { reached->store (true); });
-
-        while (! reached->load())
-            std::this_thread::yield();
     }
 
 private:

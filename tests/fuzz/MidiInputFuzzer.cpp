@@ -199,15 +199,6 @@ struct Harness
         {
             system.sendFromDevice (portNames[m.port], m.message);
 
-            // JUCE 7.0.5's MessageManager::Lock marks the lock gained before it signals the
-            // waiting thread's event, so that thread can go on, leave the lock and take the next
-            // one in the same place on its stack while the message thread is still signalling
-            // the old one (glibc then aborts on the mutex, found by this fuzzer). Not ours to fix
-            // here: wait until the message loop has gone past it, by a message of its own that
-            // needs no event (callFunctionOnMessageThread has one, and hung here once too).
-            if (isReplyByHeader (m.message))
-                messageThread.waitUntilIdle();
-
             const auto report = expectedReport (m.message);
             if (report.isNotEmpty())
                 expected.push_back (report);
