@@ -107,11 +107,15 @@ struct FaultMatrixTest : ::testing::Test
             if (! (caspiaMode && isAsset))
                 allArrived = allArrived && arrived;
             if (! arrived)
+            {
                 EXPECT_FALSE (reported ("status " + juce::String (image.code) + " 2")) << "image " << image.code;
+            }
         }
 
         if (listener.reportedCompletion())
+        {
             EXPECT_TRUE (allArrived);
+        }
     }
 
     // The update was aborted: it says so, it stops, nothing more leaves, and a reset recovers.
