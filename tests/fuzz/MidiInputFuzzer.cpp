@@ -22,6 +22,9 @@ namespace
 {
 const juce::String portNames[] = { "KX Control", "KX Audio", "KX Graphics" };
 
+// Enough for every mix of replies and other messages; more would only make each run slower.
+constexpr size_t maxMessagesPerRun = 64;
+
 struct CutMessage
 {
     int port;
@@ -31,7 +34,7 @@ struct CutMessage
 // Raw cuts: [port][length][bytes]..., any bytes at all, as a driver that passes data through would.
 void cutRaw (FuzzReader& in, std::vector<CutMessage>& out)
 {
-    while (! in.atEnd() && out.size() < 256)
+    while (! in.atEnd() && out.size() < maxMessagesPerRun)
     {
         const auto port = in.next() % 3;
         const auto bytes = in.take (in.nextLength());
@@ -52,7 +55,7 @@ void cutStream (FuzzReader& in, int port, std::vector<CutMessage>& out)
 
     const auto emit = [&] (const std::vector<juce::uint8>& bytes)
     {
-        if (! bytes.empty() && out.size() < 256)
+        if (! bytes.empty() && out.size() < maxMessagesPerRun)
             out.push_back ({ port, juce::MidiMessage (bytes.data(), (int) bytes.size(), 0.0) });
     };
 
