@@ -1,5 +1,7 @@
 #include "control/Controller.h"
 
+#include "control/MessageThreadLock.h"
+
 namespace
 {
 const juce::String controlFirmwareName ("Control Firmware");
@@ -92,7 +94,21 @@ void Controller::timerCallback()
     const auto detected = checkHardware();
 
     if (detected && versionQueryPending)
+    {
+        // A device that went and came back while the poll was not looking (during an update
+        // and its notice) has left dead ports open under its names: open them afresh, or the
+        // questions would go nowhere.
+        for (auto* image : images)
+        {
+            if (midiManager.hasVanishedOutput (image->getPortName()))
+            {
+                midiManager.closeInput (image->getPortName());
+                midiManager.closeOutput (image->getPortName());
+            }
+        }
+
         connectAndQueryVersions();
+    }
 
     if (! detected)
     {
@@ -162,7 +178,7 @@ void Controller::midiMessageReceived (MidiSystem::Input*, const juce::MidiMessag
     if (! isIdentityReply (data))
         return;
 
-    const juce::MessageManagerLock mml (juce::Thread::getCurrentThread());
+    const MessageThreadLock mml (juce::Thread::getCurrentThread());
 
     if (! mml.lockWasGained())
         return;
@@ -270,7 +286,9 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     {
         ++chunksSent;
 
-        if (chunksSent % progressReportInterval == 0)
+        // The last piece is not yet the end: the port must still be there at the sender's next
+        // tick, and 1.0 tells the user the update has completed. That comes with "Complete".
+        if (chunksSent % progressReportInterval == 0 && chunksSent < totalChunks)
         {
             const auto progress = (double) chunksSent / (double) totalChunks;
             listeners.call ([progress] (Listener& l) { l.updateProgress (progress); });
@@ -281,7 +299,9 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
         const auto name = sender->getFirmwareName();
         notifyImageStatus (name, completed);
 
-        if (chunksSent == totalChunks)
+        // Every piece sent is not enough while another image has still to complete: its port
+        // may yet be found gone, and then the update is aborted, not finished.
+        if (chunksSent == totalChunks && allSendersCompleted())
         {
             for (auto* image : images)
             {
@@ -309,6 +329,15 @@ void Controller::sysexSenderEvent (FirmwareSysexSender* sender, const juce::Stri
     {
         abortUpdate();
     }
+}
+
+bool Controller::allSendersCompleted() const
+{
+    for (auto* sender : senders)
+        if (! sender->isCompleted())
+            return false;
+
+    return true;
 }
 
 juce::String Controller::portNameOf (const FirmwareSysexSender& sender) const

@@ -92,6 +92,7 @@ private:
     void addSender (FirmwareImage& image);
     juce::String portNameOf (const FirmwareSysexSender& sender) const;
     bool isPortBusy (const juce::String& portName) const;
+    bool allSendersCompleted() const;
 
     juce::OwnedArray<FirmwareImage>& images;
     MidiManager& midiManager;

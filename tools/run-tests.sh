@@ -9,6 +9,10 @@ build=${KX_BUILD_DIR:-build}
 cmake -S . -B "$build" -DKX_WARNINGS_AS_ERRORS=ON
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -LE vm
+"$build/bench/kx-soak"
 
 # The tests labelled "vm" need a real ALSA sequencer: they run inside a small VM (fetched on first use).
 bash tools/vm/run-in-vm.sh -t 900 -w "$build" -- ctest --test-dir "$build" --output-on-failure -L vm
+
+# The same tests under the sanitizers, the bounded fuzz runs and the soak under LeakSanitizer.
+bash tools/run-sanitizers.sh

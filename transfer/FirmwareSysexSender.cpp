@@ -41,10 +41,10 @@ public:
 private:
     void run() override
     {
-        auto& image = *owner.image;
-        const auto portName = image.getPortName();
-        const auto interval = (double) juce::jmax (0, image.getIntervalMs());
-        const auto numChunks = image.getNumChunks();
+        auto& firmware = *owner.image; // not "image": clang warns that it hides the sender's
+        const auto portName = firmware.getPortName();
+        const auto interval = (double) juce::jmax (0, firmware.getIntervalMs());
+        const auto numChunks = firmware.getNumChunks();
         const auto startTime = nowMs();
         auto lastHandedOver = startTime;
 
@@ -61,7 +61,7 @@ private:
                 return;
             }
 
-            owner.midiManager->sendMessage (portName, pieceMessage (image, index));
+            owner.midiManager->sendMessage (portName, pieceMessage (firmware, index));
 
             // Timed from the end of the hand-over, so that wherever in it the piece really
             // leaves, the next one leaves at least an interval later.
@@ -191,7 +191,9 @@ void FirmwareSysexSender::timerCallback()
 
     const auto portName = image->getPortName();
 
-    if (! midiManager->isOutputPresent (portName))
+    // With two devices of the same names, one that goes away leaves the name listed by the
+    // other; its pieces would reach nothing while the transfer went on to "Complete".
+    if (! midiManager->isOutputPresent (portName) || midiManager->hasVanishedOutput (portName))
     {
         fireError();
         return;
@@ -228,7 +230,7 @@ void FirmwareSysexSender::handleAsyncUpdate()
 
     const auto portName = image->getPortName();
 
-    if (! midiManager->isOutputPresent (portName) ||
+    if (! midiManager->isOutputPresent (portName) || midiManager->hasVanishedOutput (portName) ||
         (chunkIndex < image->getNumChunks() && ! midiManager->isOutputOpen (portName)))
     {
         // Stop the thread first, so that the count of pieces reported is the count that left.

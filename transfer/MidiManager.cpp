@@ -1,5 +1,6 @@
 #include "transfer/MidiManager.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace
@@ -25,6 +26,9 @@ MidiManager::~MidiManager()
 
 void MidiManager::closeAll()
 {
+    // At shutdown a sender's pacing thread may still be sending through these outputs.
+    const juce::ScopedLock sl (lock);
+
     for (int i = inputs.size(); --i >= 0;)
         inputs.remove (i);
 
@@ -68,7 +72,7 @@ void MidiManager::openInput (const juce::String& portName)
         try
         {
             // The device's ports are not always ready the moment they are listed.
-            juce::Thread::sleep (50);
+            system.sleep (50);
 
             if (auto input = system.openInput (device.identifier, *this))
             {
@@ -95,7 +99,7 @@ void MidiManager::openOutput (const juce::String& portName)
         if (auto output = system.openOutput (device.identifier))
         {
             const juce::ScopedLock sl (lock);
-            outputs.push_back ({ portName, std::move (output) });
+            outputs.push_back ({ portName, std::move (output), device.identifier });
         }
     }
 }
@@ -142,6 +146,27 @@ bool MidiManager::isOutputPresent (const juce::String& portName) const
     return listsName (system.getOutputs(), portName);
 }
 
+bool MidiManager::hasVanishedOutput (const juce::String& portName) const
+{
+    const auto devices = system.getOutputs();
+
+    for (const auto& entry : outputs)
+    {
+        if (entry.name != portName)
+            continue;
+
+        const auto listed =
+            std::any_of (devices.begin(),
+                         devices.end(),
+                         [&entry] (const juce::MidiDeviceInfo& d) { return d.identifier == entry.identifier; });
+
+        if (! listed)
+            return true;
+    }
+
+    return false;
+}
+
 void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMessage& message)
 {
     const juce::ScopedLock sl (lock);
@@ -176,7 +201,13 @@ void MidiManager::removeListener (Listener* listener)
 
 void MidiManager::handleIncomingMidiMessage (MidiSystem::Input* source, const juce::MidiMessage& message)
 {
-    listeners.call ([source, &message] (Listener& l) { l.midiMessageReceived (source, message); });
+    // Inputs may deliver on threads of their own, several at once. ListenerList::call links an
+    // iterator into the list on every call, which two threads must not do together; the list
+    // itself changes only while no input is open, so plain reads of it are safe here.
+    const auto& current = listeners.getListeners();
+
+    for (int i = current.size(); --i >= 0;)
+        current.getUnchecked (i)->midiMessageReceived (source, message);
 }
 
 void MidiManager::handlePartialSysexMessage (MidiSystem::Input*, const juce::uint8*, int, double) {}

@@ -43,6 +43,10 @@ public:
     bool isInputPresent (const juce::String& portName) const;
     bool isOutputPresent (const juce::String& portName) const;
 
+    /** True when an output of this name is open whose port the system no longer lists: what is
+        sent to the name no longer reaches every port it was opened for. */
+    bool hasVanishedOutput (const juce::String& portName) const;
+
     void sendMessage (const juce::String& portName, const juce::MidiMessage& message);
 
     void addListener (Listener* listener);
@@ -59,6 +63,7 @@ private:
     {
         juce::String name;
         std::unique_ptr<MidiSystem::Output> output;
+        juce::String identifier;
     };
 
     MidiSystem& system;

@@ -60,6 +60,9 @@ public:
     virtual std::unique_ptr<Input> openInput (const juce::String& identifier, InputCallback& callback) = 0;
     virtual std::unique_ptr<Output> openOutput (const juce::String& identifier) = 0;
 
+    /** Pauses the calling thread; a stand-in system may keep the time without waiting. */
+    virtual void sleep (int milliseconds) { juce::Thread::sleep (milliseconds); }
+
     /** The system this platform provides (JUCE's MIDI classes underneath). */
     static MidiSystem& getPlatformSystem();
 };

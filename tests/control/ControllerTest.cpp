@@ -1,8 +1,9 @@
 #include "control/Controller.h"
 
-#include "app/FirmwareCatalogue.h"
-#include "resources/EmbeddedResources.h"
+#include "tests/support/DeviceMessages.h"
 #include "tests/support/InMemoryMidiSystem.h"
+#include "tests/support/RecordingControllerListener.h"
+#include "tests/support/TestCatalogue.h"
 #include "tests/support/TransferDriver.h"
 
 #include <gtest/gtest.h>
@@ -10,131 +11,7 @@
 
 namespace
 {
-const std::vector<juce::uint8> identityRequestBytes { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
-
-// The device's identity reply: 35 bytes of SysEx data between F0 and F7.
-juce::MidiMessage makeIdentityReply (juce::uint8 processor,
-                                     std::array<juce::uint8, 4> version,
-                                     int dataSize = 35,
-                                     juce::uint8 firstByte = 0x7E)
-{
-    std::vector<juce::uint8> data ((size_t) dataSize, 0x00);
-    const juce::uint8 header[] = { firstByte, 0x7F, 0x06, 0x02, 0x00, 0x6A, 0x13, 0x5A, 0x01, 0x02 };
-    for (size_t i = 0; i < sizeof (header) && i < data.size(); ++i)
-        data[i] = header[i];
-    for (size_t i = 0; i < 4 && 10 + i < data.size(); ++i)
-        data[10 + i] = version[i];
-    if (data.size() > 14)
-        data[14] = processor;
-    return juce::MidiMessage::createSysExMessage (data.data(), (int) data.size());
-}
-
-// Bytes shaped like a firmware image: one SysEx message of the given size.
-std::vector<juce::uint8> makeImageBytes (int size, juce::uint8 seed)
-{
-    std::vector<juce::uint8> bytes ((size_t) size);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = (juce::uint8) ((i * 31 + seed) % 0x80);
-    bytes.front() = 0xF0;
-    bytes.back() = 0xF7;
-    return bytes;
-}
-
-// The images the updater carries, or images of other sizes in the same order, names and ports.
-struct Catalogue
-{
-    Catalogue() { build ({}); }
-
-    void build (std::vector<int> sizes)
-    {
-        bytes.clear();
-        images.clear();
-        buildFirmwareCatalogue (images);
-
-        if (sizes.empty())
-        {
-            const std::pair<const char*, int> embedded[] = {
-                { EmbeddedResources::audioApplicationFirmware, EmbeddedResources::audioApplicationFirmwareSize },
-                { EmbeddedResources::graphicsApplicationFirmware, EmbeddedResources::graphicsApplicationFirmwareSize },
-                { EmbeddedResources::graphicsAssets, EmbeddedResources::graphicsAssetsSize },
-                { EmbeddedResources::audioAssets, EmbeddedResources::audioAssetsSize },
-                { EmbeddedResources::controlFirmware, EmbeddedResources::controlFirmwareSize },
-            };
-            for (const auto& [data, size] : embedded)
-                bytes.emplace_back (data, data + size);
-            return;
-        }
-
-        juce::OwnedArray<FirmwareImage> resized;
-        for (int i = 0; i < images.size(); ++i)
-        {
-            bytes.push_back (makeImageBytes (sizes[(size_t) i], (juce::uint8) (i + 1)));
-            resized.add (new FirmwareImage (
-                bytes.back().data(), sizes[(size_t) i], 256, 3, images[i]->getPortName(), images[i]->getName()));
-        }
-        images.swapWith (resized);
-    }
-
-    std::vector<std::vector<juce::uint8>> bytes;
-    juce::OwnedArray<FirmwareImage> images;
-};
-
-struct Report
-{
-    juce::String text;
-    bool onMessageThread;
-};
-
-struct RecordingListener final : Controller::Listener
-{
-    void availableFirmwareVersion (int port, const juce::String& version) override
-    {
-        add ("available " + juce::String (port) + " " + version);
-    }
-    void currentFirmwareVersion (int port, const juce::String& version) override
-    {
-        add ("current " + juce::String (port) + " " + version);
-    }
-    void hardwareDetected (bool detected) override { add ("detected " + juce::String ((int) detected)); }
-    void updateProgress (double progress) override
-    {
-        const std::lock_guard<std::mutex> guard (mutex);
-        progressReports.push_back (progress);
-    }
-    void updateRunning (bool running) override { add ("running " + juce::String ((int) running)); }
-    void imageStatusChanged (int imageCode, int status) override
-    {
-        add ("status " + juce::String (imageCode) + " " + juce::String (status));
-    }
-
-    void add (const juce::String& text)
-    {
-        const std::lock_guard<std::mutex> guard (mutex);
-        reports.push_back ({ text, juce::MessageManager::getInstance()->isThisTheMessageThread() });
-    }
-
-    std::vector<juce::String> texts (const juce::String& prefix = {})
-    {
-        const std::lock_guard<std::mutex> guard (mutex);
-        std::vector<juce::String> result;
-        for (const auto& r : reports)
-            if (r.text.startsWith (prefix))
-                result.push_back (r.text);
-        return result;
-    }
-
-    void clear()
-    {
-        const std::lock_guard<std::mutex> guard (mutex);
-        reports.clear();
-        progressReports.clear();
-    }
-
-    std::mutex mutex;
-    std::vector<Report> reports;
-    std::vector<double> progressReports;
-};
-
+using RecordingListener = RecordingControllerListener;
 using Texts = std::vector<juce::String>;
 
 struct ControllerTest : ::testing::Test
@@ -164,10 +41,7 @@ struct ControllerTest : ::testing::Test
 
     std::vector<juce::uint8> joined (std::initializer_list<int> imageIndexes)
     {
-        std::vector<juce::uint8> result;
-        for (auto i : imageIndexes)
-            result.insert (result.end(), catalogue.bytes[(size_t) i].begin(), catalogue.bytes[(size_t) i].end());
-        return result;
+        return catalogue.joined (imageIndexes);
     }
 
     InMemoryMidiSystem system;

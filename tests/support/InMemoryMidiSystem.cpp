@@ -7,28 +7,47 @@ struct InMemoryMidiSystem::Port
 {
     int id = 0;
     juce::String name;
+    juce::String identifier;
     bool listedAsInput = true;
     bool listedAsOutput = true;
 
-    juce::String getIdentifier() const { return "mem-" + juce::String (id); }
+    const juce::String& getIdentifier() const { return identifier; }
 };
 
 class InMemoryMidiSystem::MemoryInput final : public MidiSystem::Input, private juce::Thread
 {
 public:
-    MemoryInput (InMemoryMidiSystem& ownerToUse, int portIdToUse, const juce::String& nameToUse, InputCallback& cb)
+    MemoryInput (InMemoryMidiSystem& ownerToUse,
+                 int portIdToUse,
+                 const juce::String& nameToUse,
+                 InputCallback& cb,
+                 bool ownThread)
         : juce::Thread ("in-memory MIDI input " + nameToUse), owner (ownerToUse), portId (portIdToUse),
-          name (nameToUse), callback (cb)
+          name (nameToUse), callback (cb), threaded (ownThread)
     {
-        startThread();
+        if (threaded)
+            startThread();
     }
 
     ~MemoryInput() override
     {
         owner.inputClosed (this);
-        signalThreadShouldExit();
-        wakeUp.signal();
-        stopThread (10000);
+
+        if (threaded)
+        {
+            signalThreadShouldExit();
+            wakeUp.signal();
+            stopThread (10000);
+        }
+    }
+
+    bool isThreaded() const { return threaded; }
+
+    /** Without a thread of its own: delivers at once on the caller's thread. */
+    void deliverNow (const juce::MidiMessage& message)
+    {
+        if (started)
+            callback.handleIncomingMidiMessage (this, message);
     }
 
     juce::String getName() const override { return name; }
@@ -77,8 +96,11 @@ private:
                 if (started)
                     callback.handleIncomingMidiMessage (this, message);
 
-                const std::lock_guard<std::mutex> guard (queueMutex);
-                delivering = false;
+                {
+                    const std::lock_guard<std::mutex> guard (queueMutex);
+                    delivering = false;
+                }
+                owner.inputBecameIdle();
             }
         }
     }
@@ -87,6 +109,7 @@ private:
     const int portId;
     const juce::String name;
     InputCallback& callback;
+    const bool threaded;
     std::atomic<bool> started { false };
     mutable std::mutex queueMutex;
     std::deque<juce::MidiMessage> queue;
@@ -135,6 +158,7 @@ int InMemoryMidiSystem::addPort (const juce::String& name, bool listAsInput, boo
     Port port;
     port.id = nextPortId++;
     port.name = name;
+    port.identifier = "mem-" + juce::String (port.id);
     port.listedAsInput = listAsInput;
     port.listedAsOutput = listAsOutput;
     ports.push_back (port);
@@ -176,41 +200,94 @@ void InMemoryMidiSystem::setSendFails (const juce::String& name, bool shouldFail
 
 void InMemoryMidiSystem::sendFromDevice (const juce::String& portName, const juce::MidiMessage& message)
 {
-    const std::lock_guard<std::recursive_mutex> guard (mutex);
-
-    for (auto* input : openInputs)
+    std::vector<MemoryInput*> deliverNow;
     {
-        const auto stillPlugged = std::any_of (ports.begin(),
-                                               ports.end(),
-                                               [input, &portName] (const Port& p)
-                                               { return p.id == input->getPortId() && p.name == portName; });
+        const std::lock_guard<std::recursive_mutex> guard (mutex);
 
-        if (stillPlugged)
-            input->enqueue (message);
+        for (auto* input : openInputs)
+        {
+            const auto stillPlugged = std::any_of (ports.begin(),
+                                                   ports.end(),
+                                                   [input, &portName] (const Port& p)
+                                                   { return p.id == input->getPortId() && p.name == portName; });
+
+            if (! stillPlugged)
+                continue;
+
+            if (input->isThreaded())
+                input->enqueue (message);
+            else
+                deliverNow.push_back (input);
+        }
     }
+
+    // Outside the mutex: a listener may wait for the message thread, which may be listing ports.
+    for (auto* input : deliverNow)
+        input->deliverNow (message);
+}
+
+void InMemoryMidiSystem::setDeliveryOnSendingThread (bool shouldDeliverThere)
+{
+    const std::lock_guard<std::recursive_mutex> guard (mutex);
+    deliverOnSendingThread = shouldDeliverThere;
 }
 
 void InMemoryMidiSystem::waitUntilDelivered()
 {
     const auto deadline = juce::Time::getMillisecondCounter() + 10000;
+    auto* mm = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (mm == nullptr || ! mm->isThisTheMessageThread())
+    {
+        // Off the message thread nothing needs pumping: sleep until an input reports idle.
+        std::unique_lock<std::mutex> guard (idleMutex);
+        if (! idleCondition.wait_for (guard, std::chrono::seconds (10), [this] { return allInputsIdle(); }))
+            jassertfalse;
+        return;
+    }
 
     while (juce::Time::getMillisecondCounter() < deadline)
     {
-        {
-            const std::lock_guard<std::recursive_mutex> guard (mutex);
-            if (std::all_of (openInputs.begin(), openInputs.end(), [] (MemoryInput* i) { return i->isIdle(); }))
-                return;
-        }
+        if (allInputsIdle())
+            return;
 
         // A delivery may be waiting for the message thread (the controller takes its lock).
-        auto* mm = juce::MessageManager::getInstanceWithoutCreating();
-        if (mm != nullptr && mm->isThisTheMessageThread())
-            mm->runDispatchLoopUntil (1);
-        else
-            juce::Thread::sleep (1);
+        mm->runDispatchLoopUntil (1);
     }
 
     jassertfalse;
+}
+
+bool InMemoryMidiSystem::allInputsIdle() const
+{
+    const std::lock_guard<std::recursive_mutex> guard (mutex);
+    return std::all_of (openInputs.begin(), openInputs.end(), [] (MemoryInput* i) { return i->isIdle(); });
+}
+
+void InMemoryMidiSystem::inputBecameIdle()
+{
+    {
+        const std::lock_guard<std::mutex> guard (idleMutex);
+    }
+    idleCondition.notify_all();
+}
+
+void InMemoryMidiSystem::setPausesSkipped (bool shouldSkip)
+{
+    pausesSkipped = shouldSkip;
+}
+
+int InMemoryMidiSystem::getNumPausesRequested() const
+{
+    return pausesRequested;
+}
+
+void InMemoryMidiSystem::sleep (int milliseconds)
+{
+    ++pausesRequested;
+
+    if (! pausesSkipped)
+        juce::Thread::sleep (milliseconds);
 }
 
 void InMemoryMidiSystem::setSendHook (std::function<void (const SentMessage&)> hook)
@@ -325,7 +402,7 @@ std::unique_ptr<MidiSystem::Input> InMemoryMidiSystem::openInput (const juce::St
     if (port == nullptr || ! port->listedAsInput || failingOpens[port->name])
         return nullptr;
 
-    auto input = std::make_unique<MemoryInput> (*this, port->id, port->name, callback);
+    auto input = std::make_unique<MemoryInput> (*this, port->id, port->name, callback, ! deliverOnSendingThread);
     openInputs.push_back (input.get());
     inputOpenTimes[port->name].push_back (juce::Time::getMillisecondCounterHiRes());
     return input;
@@ -381,8 +458,13 @@ bool InMemoryMidiSystem::recordSent (int portId, const juce::MidiMessage& messag
 
 void InMemoryMidiSystem::inputClosed (MemoryInput* input)
 {
-    const std::lock_guard<std::recursive_mutex> guard (mutex);
-    openInputs.erase (std::remove (openInputs.begin(), openInputs.end(), input), openInputs.end());
+    {
+        const std::lock_guard<std::recursive_mutex> guard (mutex);
+        openInputs.erase (std::remove (openInputs.begin(), openInputs.end(), input), openInputs.end());
+    }
+
+    // Outside the system's mutex: a waiter holds the idle mutex while it takes that one.
+    inputBecameIdle();
 }
 
 void InMemoryMidiSystem::outputClosed (MemoryOutput* output)

@@ -2,6 +2,7 @@
 
 #include "transfer/MidiSystem.h"
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -48,9 +49,19 @@ public:
     /** The device sends a message on every port of this name; open inputs deliver it on their threads. */
     void sendFromDevice (const juce::String& portName, const juce::MidiMessage& message);
 
+    /** With true, inputs opened from now on have no thread of their own: sendFromDevice hands the
+        message to their callback at once, on the calling thread, which must then not race the
+        closing of inputs. Deterministic and cheap, for fuzzing; threads are the default. */
+    void setDeliveryOnSendingThread (bool shouldDeliverThere);
+
     /** Blocks until every queued incoming message has been delivered (or dropped); on the
         message thread it keeps the message loop running meanwhile. */
     void waitUntilDelivered();
+
+    /** With true, the pauses the updater asks the system for return at once (fuzzing and soaks
+        need thousands of opens); they are still counted. */
+    void setPausesSkipped (bool shouldSkip);
+    int getNumPausesRequested() const;
 
     /** Called on the sender's thread after each message is captured; a test device answers from here. */
     void setSendHook (std::function<void (const SentMessage&)> hook);
@@ -77,6 +88,7 @@ public:
     juce::Array<juce::MidiDeviceInfo> getOutputs() override;
     std::unique_ptr<Input> openInput (const juce::String& identifier, InputCallback& callback) override;
     std::unique_ptr<Output> openOutput (const juce::String& identifier) override;
+    void sleep (int milliseconds) override;
 
 private:
     class MemoryInput;
@@ -87,6 +99,8 @@ private:
     bool recordSent (int portId, const juce::MidiMessage& message);
     void inputClosed (MemoryInput* input);
     void outputClosed (MemoryOutput* output);
+    void inputBecameIdle();
+    bool allInputsIdle() const;
     Port* findPort (const juce::String& identifier);
 
     mutable std::recursive_mutex mutex;
@@ -100,4 +114,9 @@ private:
     std::function<void (const SentMessage&)> sendHook;
     int nextPortId = 1;
     int lostMessages = 0;
+    bool deliverOnSendingThread = false;
+    std::atomic<bool> pausesSkipped { false };
+    std::atomic<int> pausesRequested { 0 };
+    std::mutex idleMutex;
+    std::condition_variable idleCondition;
 };
