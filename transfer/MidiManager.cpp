@@ -176,6 +176,22 @@ void MidiManager::removeListener (Listener* listener)
 
 void MidiManager::handleIncomingMidiMessage (MidiSystem::Input* source, const juce::MidiMessage& message)
 {
+    // Every input delivers on a thread of its own, and JUCE's listener list is not safe for
+    // calls from two threads at once (each call links an iterator into the list): a device
+    // answering on its three ports together corrupted it. So deliveries take turns. A listener
+    // may wait for the message thread while another delivery waits here, and the message thread
+    // may meanwhile be closing that other input: the waiting one gives up when its thread is
+    // asked to stop, instead of blocking the close.
+    std::unique_lock<std::mutex> turn (deliveryMutex, std::defer_lock);
+
+    while (! turn.try_lock())
+    {
+        if (juce::Thread::currentThreadShouldExit())
+            return;
+
+        juce::Thread::sleep (1);
+    }
+
     listeners.call ([source, &message] (Listener& l) { l.midiMessageReceived (source, message); });
 }
 

@@ -2,6 +2,7 @@
 
 #include "transfer/MidiSystem.h"
 
+#include <mutex>
 #include <vector>
 
 /**
@@ -66,6 +67,8 @@ private:
     std::vector<NamedMidiOutput> outputs;
     juce::ListenerList<Listener> listeners;
     mutable juce::CriticalSection lock;
+    // One delivery to the listeners at a time (see handleIncomingMidiMessage).
+    std::mutex deliveryMutex;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiManager)
 };
