@@ -3,8 +3,9 @@
 // that the window shows the versions the device reported, say, then fails on a wrong or
 // missing text as well as on a wrong colour.
 //
-//   kx_render_window_state OUT.png [REPORT]...
+//   kx_render_window_state OUT.png [REPORT]... [-- OUT.png [REPORT]...]...
 //
+// Each OUT.png is painted from a fresh component with the reports after it.
 //   detected                  hardwareDetected (true)
 //   current=PORT:VERSION      currentFirmwareVersion (PORT, VERSION), PORT 0 to 2
 //   status=CODE:STATUS        imageStatusChanged (CODE, STATUS)
@@ -33,19 +34,10 @@ bool splitPair (const juce::String& text, int& number, juce::String& rest)
     rest = text.substring (colon + 1);
     return true;
 }
-} // namespace
 
-int main (int argc, char** argv)
+/** One picture: a fresh component given the reports, painted into the file. */
+bool paintState (const char* outPath, const std::vector<juce::String>& reports)
 {
-    if (argc < 2)
-    {
-        std::fprintf (
-            stderr, "usage: %s OUT.png [detected | current=PORT:VERSION | status=CODE:STATUS | running]...\n", argv[0]);
-        return 2;
-    }
-
-    juce::ScopedJuceInitialiser_GUI juceInitialiser;
-
     // No device and no images: the controller only has to exist for the component.
     InMemoryMidiSystem midi;
     MidiManager manager (midi);
@@ -55,39 +47,69 @@ int main (int argc, char** argv)
     controller.addListener (&component);
     component.hardwareDetected (false);
 
-    for (int i = 2; i < argc; ++i)
+    for (const auto& report : reports)
     {
-        const juce::String report (argv[i]);
         int number = 0;
         juce::String rest;
+        const auto value = report.fromFirstOccurrenceOf ("=", false, false);
 
         if (report == "detected")
             component.hardwareDetected (true);
         else if (report == "running")
             component.updateRunning (true);
-        else if (report.startsWith ("current=") &&
-                 splitPair (report.fromFirstOccurrenceOf ("=", false, false), number, rest))
+        else if (report.startsWith ("current=") && splitPair (value, number, rest))
             component.currentFirmwareVersion (number, rest);
-        else if (report.startsWith ("status=") &&
-                 splitPair (report.fromFirstOccurrenceOf ("=", false, false), number, rest) &&
-                 rest.containsOnly ("0123456789") && rest.isNotEmpty())
+        else if (report.startsWith ("status=") && splitPair (value, number, rest) && rest.isNotEmpty() &&
+                 rest.containsOnly ("0123456789"))
             component.imageStatusChanged (number, rest.getIntValue());
         else
         {
-            std::fprintf (stderr, "%s: unknown report \"%s\"\n", argv[0], argv[i]);
-            return 2;
+            std::fprintf (stderr, "kx_render_window_state: unknown report \"%s\"\n", report.toRawUTF8());
+            return false;
         }
     }
 
     const auto image = component.createComponentSnapshot (component.getLocalBounds(), true, 1.0f);
-    const juce::File out = juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]);
+    const auto out = juce::File::getCurrentWorkingDirectory().getChildFile (outPath);
     out.deleteFile();
     juce::FileOutputStream stream (out);
 
     if (! stream.openedOk() || ! juce::PNGImageFormat().writeImageToStream (image, stream))
     {
-        std::fprintf (stderr, "%s: cannot write %s\n", argv[0], argv[1]);
-        return 1;
+        std::fprintf (stderr, "kx_render_window_state: cannot write %s\n", outPath);
+        return false;
+    }
+
+    return true;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    if (argc < 2 || juce::String (argv[1]) == "--")
+    {
+        std::fprintf (stderr,
+                      "usage: %s OUT.png [detected | current=PORT:VERSION | status=CODE:STATUS | running]... "
+                      "[-- OUT.png ...]...\n",
+                      argv[0]);
+        return 2;
+    }
+
+    juce::ScopedJuceInitialiser_GUI juceInitialiser;
+
+    for (int i = 1; i < argc;)
+    {
+        const char* outPath = argv[i++];
+        std::vector<juce::String> reports;
+
+        while (i < argc && juce::String (argv[i]) != "--")
+            reports.emplace_back (argv[i++]);
+
+        if (i < argc)
+            ++i;
+
+        if (! paintState (outPath, reports))
+            return 1;
     }
 
     return 0;

@@ -90,14 +90,14 @@ fatal() {
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 alive() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
-window_count() { { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; } | wc -l; }
+window_count() { { timeout 10 xdotool search --onlyvisible --name "$1" 2>/dev/null || true; } | wc -l; }
 
 # Waits up to SECONDS for a visible window with a name matching TITLE and prints its id;
 # gives up early when the updater is gone.
 wait_window() { # TITLE SECONDS
     local deadline=$(($(date +%s) + $2)) id
     while [ "$(date +%s)" -le "$deadline" ]; do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+        id=$(timeout 10 xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
         [ -n "$id" ] && { echo "$id"; return 0; }
         alive "$app_pid" || return 1
         sleep 0.3
@@ -125,21 +125,32 @@ exits_cleanly() {
     return 1
 }
 
+# xdotool and import, each bounded in time.
+x() { timeout 20 xdotool "$@" || fatal "xdotool $* did not succeed"; }
 press() { # WINDOW KEY: focus the window and press the key the way a hand does
-    xdotool windowfocus --sync "$1"
-    xdotool keydown "$2" sleep 0.15 keyup "$2"
+    x windowfocus --sync "$1"
+    x keydown "$2" sleep 0.15 keyup "$2"
 }
-click_at() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
+click_at() { x mousemove --window "$1" "$2" "$3" click 1; }
 click_update() { click_at "$1" 405 417; }
-mouse_away() { xdotool mousemove --window "$1" 250 100; } # over the background, off the button
-shoot_screen() { import -window root "$out/$1.png"; echo "screenshot: $out/$1.png"; }
-shoot_window() { import -window "$1" "$work/window.png"; }
+mouse_away() { x mousemove --window "$1" 250 100; } # over the background, off the button
+shoot_screen() {
+    timeout 30 import -window root "$out/$1.png" || fatal "no screenshot of the screen"
+    echo "screenshot: $out/$1.png"
+}
+shoot_window() { timeout 30 import -window "$1" "$work/window.png" || fatal "no screenshot of the window"; }
 
-# The window content as it should look after these reports (see kx_render_window_state).
+# The window content as it should look after these reports (see kx_render_window_state);
+# painted all at once by paint_references.
+references=()
 reference() { # NAME REPORT...
     local name=$1
     shift
-    "$render" "$work/$name.png" "$@" 2>>"$out/render.log" || fatal "cannot paint the reference $name"
+    [ ${#references[@]} -eq 0 ] || references+=(--)
+    references+=("$work/$name.png" "$@")
+}
+paint_references() {
+    "$render" "${references[@]}" >>"$out/render.log" 2>&1 || fatal "cannot paint the references: $(cat "$out/render.log")"
 }
 
 # How many pixels of REGION differ noticeably between the last window shot and a reference.
@@ -245,11 +256,19 @@ reference idle
 reference detected detected "${shown_versions[@]}"
 reference carried detected current=0:0.0.3.6 current=1:0.0.2.5 current=2:0.0.2.5
 reference running detected "${shown_versions[@]}" running
+case "$scenario" in
+caspia | full)
+    reference completed detected "${shown_versions[@]}" status=1:1 status=3:1 status=0:1 \
+        status=$([ "$scenario" = full ] && echo 2 || echo 1):2 \
+        status=$([ "$scenario" = full ] && echo 4 || echo 3):2 status=0:2
+    ;;
+abort) reference aborted detected "${shown_versions[@]}" status=1:4 status=3:4 status=0:4 ;;
+esac
+# Before the updater starts: a status of 4 also raises an abort notice in the painter.
+paint_references
 
 case "$scenario" in
 caspia)
-    reference completed detected "${shown_versions[@]}" status=1:1 status=3:1 status=0:1 \
-        status=1:2 status=3:2 status=0:2
     echo "--- the device plugged in after the start; a Caspia Mode update"
     start_updater
     check "without a device: red lamp, \"Hardware Not Detected\", no device versions" \
@@ -319,7 +338,6 @@ caspia)
     ;;
 
 abort)
-    reference aborted detected "${shown_versions[@]}" status=1:4 status=3:4 status=0:4
     echo "--- \"KX Audio\" unplugged in the middle of its image"
     unplug_after=1000
     start_device "${version_args[@]}" --keep-running --unplug "audio=$unplug_after" \
@@ -396,8 +414,6 @@ quit)
     ;;
 
 full)
-    reference completed detected "${shown_versions[@]}" status=1:1 status=3:1 status=0:1 \
-        status=2:2 status=4:2 status=0:2
     echo "--- a whole update: all five images"
     start_device "${version_args[@]}" --keep-running \
         --expect "audio=$firmware/audioApplicationFirmware.syx" --expect "audio=$firmware/audioAssets.syx" \
