@@ -1,6 +1,6 @@
-// Draws the six pictures the updater embeds and writes them as PNG files (8-bit RGBA, not
-// interlaced) into a folder, normally resources/. The PNGs are committed; run this again only
-// when the artwork changes:
+// Draws the six pictures the updater embeds, and the icon its Linux package installs, and writes
+// them as PNG files (8-bit RGBA, not interlaced) into a folder, normally resources/. The PNGs are
+// committed; run this again only when the artwork changes:
 //
 //     build/tools/kx_draw_pictures resources
 //
@@ -295,6 +295,39 @@ juce::Image drawLamp (juce::Colour highlight, juce::Colour base, juce::Colour ri
     return image;
 }
 
+// The application's icon: the product mark on a light tile with the blue rule of the window.
+juce::Image drawIcon()
+{
+    const int size = 256;
+    juce::Image image (juce::Image::ARGB, size, size, true);
+    juce::Graphics g (image);
+
+    const juce::Rectangle<float> tile (8.0f, 8.0f, 240.0f, 240.0f);
+    juce::Path outline;
+    outline.addRoundedRectangle (tile, 44.0f);
+    juce::DropShadow (juce::Colours::black.withAlpha (0.3f), 8, { 0, 3 }).drawForPath (g, outline);
+
+    {
+        juce::Graphics::ScopedSaveState state (g);
+        g.reduceClipRegion (outline);
+        g.setGradientFill (juce::ColourGradient (
+            juce::Colour (0xFFFDFDFD), 0.0f, tile.getY(), juce::Colour (0xFFE2E2E2), 0.0f, tile.getBottom(), false));
+        g.fillRect (tile);
+        g.setColour (blue);
+        g.fillRect (tile.getX(), 192.0f, tile.getWidth(), 10.0f);
+    }
+
+    g.setColour (juce::Colour (0xFF9F9F9F));
+    g.strokePath (outline, juce::PathStrokeType (1.5f));
+
+    // The mark is about 103 x 54 at its own size: twice that, centred above the rule.
+    juce::Graphics::ScopedSaveState state (g);
+    g.addTransform (juce::AffineTransform::scale (2.0f).translated (25.0f, 62.0f));
+    drawProductMark (g, 0.0f, 0.0f);
+
+    return image;
+}
+
 struct Picture
 {
     const char* fileName;
@@ -374,6 +407,7 @@ int main (int argc, char** argv)
           drawLamp (juce::Colour (0xFFFF8A7A), juce::Colour (0xFFC8190E), juce::Colour (0xFF6E0A05)) },
         { "hardwareDetectedImage.png",
           drawLamp (juce::Colour (0xFFA8F59A), juce::Colour (0xFF22A01A), juce::Colour (0xFF0C560A)) },
+        { "kx-firmware-updater.png", drawIcon() },
     };
 
     for (const auto& picture : pictures)

@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config juce-modules-source libgtest-dev libasound2-dev libx11-dev fonts-dejavu-core
-          xvfb x11-utils xdotool imagemagick "$@")
+          xvfb x11-utils xdotool imagemagick dpkg-dev desktop-file-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

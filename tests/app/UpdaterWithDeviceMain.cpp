@@ -36,15 +36,13 @@ int main (int argc, char* argv[])
             if (sent.bytes != std::vector<juce::uint8> { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 })
                 return;
 
-            // Every reply goes out on the control port (the updater reads replies from any of
-            // them): replies delivered at once on three input threads crash the MIDI manager,
-            // whose listener list is not safe for concurrent calls.
+            // Each port answers on itself, as the unit does: three input threads deliver at once.
             if (sent.portName == "KX Control")
                 midi.sendFromDevice ("KX Control", identityReply (0x00, 3, 5));
             else if (sent.portName == "KX Audio")
-                midi.sendFromDevice ("KX Control", identityReply (0x10, 2, 4));
+                midi.sendFromDevice ("KX Audio", identityReply (0x10, 2, 4));
             else if (sent.portName == "KX Graphics")
-                midi.sendFromDevice ("KX Control", identityReply (0x20, 2, 4));
+                midi.sendFromDevice ("KX Graphics", identityReply (0x20, 2, 4));
         });
 
     deviceSystem = &midi;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <thread>
 
 namespace
 {
@@ -211,5 +212,82 @@ TEST_F (MidiManagerTest, CloseAllLeavesAValidEmptyManager)
     system.sendFromDevice ("KX Audio", identityRequest());
     system.waitUntilDelivered();
     EXPECT_EQ (listener.count(), 0u);
+    manager.closeAll();
+}
+
+// Each input delivers on a thread of its own, and the device answers on all three ports at
+// once. JUCE's listener list links an iterator into itself on every call, so calls from two
+// threads at once corrupted it: the updater then crashed when the controller removed itself at
+// quit. Every delivery must arrive and the list must stay sound.
+TEST_F (MidiManagerTest, DeliveriesFromSeveralInputThreadsAtOnceLeaveTheListenerListSound)
+{
+    struct CountingListener final : MidiManager::Listener
+    {
+        void midiMessageReceived (MidiSystem::Input*, const juce::MidiMessage&) override
+        {
+            std::this_thread::sleep_for (std::chrono::microseconds (200));
+            received++;
+        }
+
+        std::atomic<int> received { 0 };
+    };
+
+    system.addKxDevice();
+    CountingListener first, second;
+    manager.addListener (&first);
+    manager.addListener (&second);
+
+    const char* const names[] = { "KX Control", "KX Audio", "KX Graphics" };
+    for (const auto* name : names)
+        manager.openInput (name);
+
+    const int perPort = 300;
+    for (int i = 0; i < perPort; ++i)
+        for (const auto* name : names)
+            system.sendFromDevice (name, identityRequest());
+
+    system.waitUntilDelivered();
+
+    EXPECT_EQ (first.received.load(), 3 * perPort);
+    EXPECT_EQ (second.received.load(), 3 * perPort);
+
+    // What crashed: the list walked its (corrupted) iterators on removal.
+    manager.removeListener (&first);
+    manager.closeAll();
+}
+
+// Deliveries waiting for the message thread (the controller takes its lock): closing one of
+// their inputs on the message thread must not hang.
+TEST_F (MidiManagerTest, ClosingAnInputWhoseDeliveryWaitsItsTurnDoesNotHang)
+{
+    struct MessageThreadListener final : MidiManager::Listener
+    {
+        void midiMessageReceived (MidiSystem::Input*, const juce::MidiMessage&) override
+        {
+            entered++;
+            const juce::MessageManagerLock mml (juce::Thread::getCurrentThread());
+        }
+
+        std::atomic<int> entered { 0 };
+    };
+
+    system.addKxDevice();
+    MessageThreadListener listener;
+    manager.addListener (&listener);
+    manager.openInput ("KX Control");
+    manager.openInput ("KX Audio");
+
+    // The message thread is busy here, so the first delivery holds on in the listener.
+    system.sendFromDevice ("KX Control", identityRequest());
+    while (listener.entered.load() == 0)
+        juce::Thread::sleep (1);
+    system.sendFromDevice ("KX Audio", identityRequest());
+    juce::Thread::sleep (200);
+
+    const auto started = juce::Time::getMillisecondCounterHiRes();
+    manager.closeInput ("KX Audio");
+    EXPECT_LT (juce::Time::getMillisecondCounterHiRes() - started, 2000.0);
+    EXPECT_GE (listener.entered.load(), 1);
+
     manager.closeAll();
 }

@@ -21,10 +21,16 @@ using namespace kxdevice;
 namespace
 {
 std::atomic<bool> stopRequested{ false };
+std::atomic<bool> countsRequested{ false };
 
 void onSignal (int)
 {
     stopRequested = true;
+}
+
+void onCountsSignal (int)
+{
+    countsRequested = true;
 }
 
 const char* usageText =
@@ -36,10 +42,12 @@ const char* usageText =
     "                            without it images are checked by their structure\n"
     "  --unplug PORT=N           remove PORT once it has received N firmware pieces\n"
     "  --images N                stop once N images have arrived on all ports together\n"
+    "  --keep-running            do not stop by itself once the expected images have arrived\n"
     "  --timeout SECONDS         stop after this long\n"
     "  --piece-size N            size every piece but an image's last must have (default 256, 0: any)\n"
     "  --client-name NAME        sequencer client name (default \"KX Virtual Device\")\n"
     "Stops on SIGTERM or SIGINT too, and by itself once every expected image has arrived.\n"
+    "On SIGUSR1 it prints the firmware pieces each port has received so far.\n"
     "Prints a report per port; exit status 0 when everything matched, 1 on any mismatch,\n"
     "2 on a usage or ALSA error, 3 when it stopped before the expected images arrived.\n";
 
@@ -57,6 +65,7 @@ struct Options
     int unplugPort = -1;
     int unplugAfter = 0;
     int stopAfterImages = 0;
+    bool keepRunning = false;
     double timeoutSeconds = 0.0;
     int pieceSize = 256;
     std::string clientName = "KX Virtual Device";
@@ -126,6 +135,12 @@ Options parseOptions (int argc, char** argv)
         {
             std::cout << usageText;
             std::exit (0);
+        }
+
+        if (option == "--keep-running")
+        {
+            options.keepRunning = true;
+            continue;
         }
 
         if (i + 1 >= argc)
@@ -248,6 +263,9 @@ public:
 
             if (poll (descriptors.data (), descriptors.size (), 50) > 0)
                 readPending ();
+
+            if (countsRequested.exchange (false))
+                std::cout << "virtual-kx-device: pieces so far: " << describeCounts () << std::endl;
         }
 
         readPending ();
@@ -292,8 +310,23 @@ private:
         return snd_seq_port_info_get_port (info);
     }
 
+    /** "KX Control 12, KX Audio 1000, KX Graphics 998": firmware pieces received per port. */
+    std::string describeCounts () const
+    {
+        std::string text;
+
+        for (const auto& receiver : receivers)
+            text += (text.empty () ? "" : ", ") + std::string (receiver.getPort ().name) + " " +
+                    std::to_string (receiver.getNumPieces ());
+
+        return text;
+    }
+
     bool isDone () const
     {
+        if (options.keepRunning)
+            return false;
+
         if (options.stopAfterImages > 0)
         {
             int images = 0;
@@ -373,6 +406,8 @@ private:
             snd_seq_delete_simple_port (seq, ports[index]);
             unplugged[index] = true;
             receiver.markUnplugged ();
+            std::cout << "virtual-kx-device: unplugged " << getPorts ()[index].name << "; pieces so far: "
+                      << describeCounts () << std::endl;
         }
     }
 
@@ -410,6 +445,7 @@ int main (int argc, char** argv)
 
     std::signal (SIGTERM, onSignal);
     std::signal (SIGINT, onSignal);
+    std::signal (SIGUSR1, onCountsSignal);
 
     Device device (options);
     return device.run ();
