@@ -44,6 +44,7 @@ public:
 
     /** Consumes every key; remembers whether it was the mode key, still held down. */
     bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
+    using juce::Component::keyPressed; // the component's own, which clang warns the one above hides
 
 private:
     /** Carries the dismissal of a completion or abort notice back to its owner. */

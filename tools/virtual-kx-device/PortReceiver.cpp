@@ -55,7 +55,7 @@ PortReceiver::Outcome PortReceiver::receive (const std::uint8_t* data, size_t si
                 current.reset ();
             }
 
-            current.emplace ();
+            current = Message {}; // not emplace(): clang 14 finds Message not default-constructible there
         }
         else if (! current)
         {
