@@ -12,7 +12,13 @@ ctest --test-dir "$build" --output-on-failure -j"$(nproc)" -LE vm
 "$build/bench/kx-soak"
 
 # The tests labelled "vm" need a real ALSA sequencer: they run inside a small VM (fetched on first use).
-bash tools/vm/run-in-vm.sh -t 900 -w "$build" -- ctest --test-dir "$build" --output-on-failure -L vm
+# The VM's /tmp is empty, so a checkout there is shared with it too, and the build tree if elsewhere.
+shares=(-w "$PWD")
+case "$(cd "$build" && pwd)/" in
+    "$PWD"/*) ;;
+    *) shares+=(-w "$build") ;;
+esac
+bash tools/vm/run-in-vm.sh -t 900 "${shares[@]}" -- ctest --test-dir "$build" --output-on-failure -L vm
 
 # The same tests under the sanitizers, the bounded fuzz runs and the soak under LeakSanitizer.
 bash tools/run-sanitizers.sh
