@@ -100,6 +100,17 @@ public:
         return count;
     }
 
+    /** Waits until exactly one alert with this title is open and this watcher has noted it. */
+    bool waitForOne (const juce::String& title)
+    {
+        return pumpUntil (
+            [&]
+            {
+                noteNewAlerts();
+                return countOpen (title) == 1;
+            });
+    }
+
     /** Presses a button of one open alert with this title. */
     static bool press (const juce::String& title, const juce::String& button)
     {
@@ -115,7 +126,10 @@ public:
     }
 
 private:
-    void timerCallback() override
+    void timerCallback() override { noteNewAlerts(); }
+
+    // Also called from waits, so a test never reads the list before the timer has caught up.
+    void noteNewAlerts()
     {
         for (auto* alert : openAlerts())
         {
@@ -363,8 +377,7 @@ TEST_F (MainWindowOnScreen, ModeKeyBeforeAClickSelectsTheCaspiaConfirmationForTh
     // OK in Caspia Mode sends the three application images, once each, and nothing else.
     press ("c");
     EXPECT_EQ (clickUpdateAndAnswer ("OK"), caspiaTitle);
-    ASSERT_TRUE (pumpUntil ([] { return DialogWatcher::countOpen (completeTitle) == 1; }))
-        << dialogs.describe() << reports.events.joinIntoString (", ");
+    ASSERT_TRUE (dialogs.waitForOne (completeTitle)) << dialogs.describe() << reports.events.joinIntoString (", ");
     EXPECT_EQ (firmwareSent ("KX Audio"), joined ({ 0 }));
     EXPECT_EQ (firmwareSent ("KX Graphics"), joined ({ 1 }));
     EXPECT_EQ (firmwareSent ("KX Control"), joined ({ 4 }));
@@ -376,8 +389,7 @@ TEST_F (MainWindowOnScreen, OkSendsEveryImageOnceAndTheCompletionNoticeResetsThe
     EXPECT_EQ (clickUpdateAndAnswer ("OK"), normalTitle);
     EXPECT_FALSE (updateButton().isEnabled());
 
-    ASSERT_TRUE (pumpUntil ([] { return DialogWatcher::countOpen (completeTitle) == 1; }))
-        << dialogs.describe() << reports.events.joinIntoString (", ");
+    ASSERT_TRUE (dialogs.waitForOne (completeTitle)) << dialogs.describe() << reports.events.joinIntoString (", ");
     const auto notice = dialogs.shown.back();
     EXPECT_EQ (notice.message,
                "Firmware has been sent to the device. \r\nReset the unit when both screens tells you to do so and the "
@@ -409,7 +421,7 @@ TEST_F (MainWindowOnScreen, AnAbortRaisesOneNoticeUntilItIsDismissed)
     EXPECT_EQ (clickUpdateAndAnswer ("OK"), normalTitle);
 
     // The missing port aborts twice over (two images use it): one notice all the same.
-    ASSERT_TRUE (pumpUntil ([] { return DialogWatcher::countOpen (abortedTitle) == 1; }));
+    ASSERT_TRUE (dialogs.waitForOne (abortedTitle));
     pumpFor (100);
     EXPECT_EQ (dialogs.countShown (abortedTitle), 1);
     EXPECT_EQ (dialogs.shown.back().message, "Firmware update has been aborted due to Midi Error");
