@@ -199,16 +199,17 @@ void FirmwareSysexSender::timerCallback()
         return;
     }
 
+    // A port that is listed but has no open output would swallow the next piece, or its
+    // output was closed because it refused one already, the last piece too: either way the
+    // transfer failed.
+    if (! midiManager->isOutputOpen (portName))
+    {
+        fireError();
+        return;
+    }
+
     if (chunkIndex < image->getNumChunks())
     {
-        // A port that is listed but has no open output would swallow the piece: that is a
-        // failed transfer, not a complete one.
-        if (! midiManager->isOutputOpen (portName))
-        {
-            fireError();
-            return;
-        }
-
         midiManager->sendMessage (portName, pieceMessage (*image, chunkIndex));
         ++chunkIndex;
         fire (chunkEvent);
@@ -231,7 +232,7 @@ void FirmwareSysexSender::handleAsyncUpdate()
     const auto portName = image->getPortName();
 
     if (! midiManager->isOutputPresent (portName) || midiManager->hasVanishedOutput (portName) ||
-        (chunkIndex < image->getNumChunks() && ! midiManager->isOutputOpen (portName)))
+        ! midiManager->isOutputOpen (portName))
     {
         // Stop the thread first, so that the count of pieces reported is the count that left.
         pacingThread->stopThread (10000);

@@ -150,6 +150,9 @@ bool MidiManager::hasVanishedOutput (const juce::String& portName) const
 {
     const auto devices = system.getOutputs();
 
+    // A pacing thread whose send failed may be closing outputs of its port meanwhile.
+    const juce::ScopedLock sl (lock);
+
     for (const auto& entry : outputs)
     {
         if (entry.name != portName)

@@ -149,20 +149,49 @@ TEST_F (SenderTest, AVanishedPortStopsTheTransferWithErrorAndNothingMoreIsSent)
 
 TEST_F (SenderTest, APieceThatCouldNotBeDeliveredEndsTheTransferWithErrorNotComplete)
 {
+    // The first, a middle and the last of four pieces refused by the port.
+    for (const int refused : { 0, 2, 3 })
+    {
+        SCOPED_TRACE (refused);
+        InMemoryMidiSystem ownSystem;
+        MidiManager ownManager { ownSystem };
+        RecordingListener ownListener { ownSystem };
+        ownSystem.addPort ("KX Audio");
+        useImage (1000);
+        FirmwareSysexSender sender (image.get(), &ownManager, &ownListener, byHand);
+
+        sender.start();
+        for (int tick = 0; tick < 6 && sender.isRunning(); ++tick)
+        {
+            ownSystem.setSendFails ("KX Audio", tick == refused);
+            sender.timerCallback();
+        }
+
+        Words expected { "Started" };
+        expected.insert (expected.end(), (size_t) refused + 1, "Chunk");
+        expected.push_back ("Error");
+        EXPECT_EQ (ownListener.words(), expected);
+        EXPECT_FALSE (image->isCompleted());
+        EXPECT_FALSE (sender.isRunning());
+        EXPECT_EQ (ownSystem.getSentMessages().size(), (size_t) refused) << "nothing after the refused piece";
+        EXPECT_EQ (ownSystem.getNumLostMessages(), 1);
+        ownManager.closeAll();
+    }
+}
+
+TEST_F (SenderTest, APacedSenderWhoseLastPieceIsRefusedReportsErrorNotComplete)
+{
     system.addPort ("KX Audio");
-    useImage (2000);
+    system.setSendFails ("KX Audio", true);
+    useImage (200);
     FirmwareSysexSender sender (image.get(), &manager, &listener);
 
     sender.start();
-    sender.timerCallback();
-    system.setSendFails ("KX Audio", true);
-    sender.timerCallback();
-    system.setSendFails ("KX Audio", false);
-    sender.timerCallback();
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return ! sender.isRunning(); }));
+    pumpMessagesUntil ([] { return false; }, 20);
 
-    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Chunk", "Error" }));
+    EXPECT_EQ (listener.words(), Words ({ "Started", "Chunk", "Error" }));
     EXPECT_FALSE (image->isCompleted());
-    EXPECT_EQ (system.getSentMessages().size(), 1u);
     EXPECT_EQ (system.getNumLostMessages(), 1);
 }
 

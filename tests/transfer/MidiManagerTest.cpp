@@ -138,6 +138,41 @@ TEST_F (MidiManagerTest, AMessageThatCouldNotBeDeliveredClosesEveryOutputOfTheNa
     EXPECT_EQ (system.getNumLostMessages(), 2);
 }
 
+// A pacing thread whose piece was refused closes its port's outputs while the message thread
+// asks whether an output of another port vanished: the question must not read the list as it
+// changes (ThreadSanitizer sees it at once; otherwise it can crash mid-update).
+TEST_F (MidiManagerTest, ClosingAfterARefusedMessageIsSafeWhileAnotherThreadAsksAfterVanishedOutputs)
+{
+    system.addKxDevice();
+    manager.openOutput ("KX Graphics");
+    system.setSendFails ("KX Audio", true);
+    constexpr int attempts = 2000;
+    std::atomic<bool> done { false };
+
+    std::thread pacing (
+        [&]
+        {
+            for (int i = 0; i < attempts; ++i)
+            {
+                manager.openOutput ("KX Audio");
+                manager.sendMessage ("KX Audio", identityRequest());
+            }
+
+            done = true;
+        });
+
+    int wrongAnswers = 0;
+    while (! done.load())
+        wrongAnswers += manager.hasVanishedOutput ("KX Graphics") ? 1 : 0;
+
+    pacing.join();
+    EXPECT_EQ (wrongAnswers, 0);
+    EXPECT_TRUE (manager.isOutputOpen ("KX Graphics"));
+    EXPECT_FALSE (manager.isOutputOpen ("KX Audio"));
+    EXPECT_EQ (system.getNumLostMessages(), attempts);
+    manager.closeAll();
+}
+
 TEST_F (MidiManagerTest, PausesFiftyMillisecondsBeforeEachInputItOpens)
 {
     system.addPort ("KX Audio");
