@@ -33,6 +33,8 @@ void MidiManager::closeAll()
         inputs.remove (i);
 
     outputs.clear();
+    retirer.cancelPendingUpdate();
+    retiredOutputs.clear();
     listeners.clear();
 }
 
@@ -185,10 +187,49 @@ void MidiManager::sendMessage (const juce::String& portName, const juce::MidiMes
         }
     }
 
-    // A port that lost a message must not go on to look like a good transfer: closing the
-    // outputs of the name makes the sender report "Error" at its next tick.
-    if (anyFailed)
+    if (! anyFailed)
+        return;
+
+    // A port that lost a message must not go on to look like a good transfer: taking the
+    // outputs of the name out of use makes the sender report "Error" at its next tick.
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (messageManager == nullptr || messageManager->isThisTheMessageThread())
+    {
         closeOutput (portName);
+        return;
+    }
+
+    // On a pacing thread they only leave the list: the platform's ports are deleted on the
+    // message thread, where they are opened and listed too (JUCE's ALSA client is not safe
+    // to use from two threads at once).
+    for (auto it = outputs.begin(); it != outputs.end();)
+    {
+        if (it->name == portName)
+        {
+            retiredOutputs.push_back (std::move (*it));
+            it = outputs.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+
+    retirer.triggerAsyncUpdate();
+}
+
+void MidiManager::deleteRetiredOutputs()
+{
+    std::vector<NamedMidiOutput> retired;
+
+    {
+        const juce::ScopedLock sl (lock);
+        retired.swap (retiredOutputs);
+    }
+
+    for (auto& entry : retired)
+        entry.output->stopBackgroundThread();
 }
 
 void MidiManager::addListener (Listener* listener)

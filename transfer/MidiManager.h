@@ -66,11 +66,23 @@ private:
         juce::String identifier;
     };
 
+    /** Deletes, on the message thread, outputs that a send on another thread took out of use. */
+    struct OutputRetirer final : public juce::AsyncUpdater
+    {
+        explicit OutputRetirer (MidiManager& ownerToUse) : owner (ownerToUse) {}
+        void handleAsyncUpdate() override { owner.deleteRetiredOutputs(); }
+        MidiManager& owner;
+    };
+
+    void deleteRetiredOutputs();
+
     MidiSystem& system;
     juce::OwnedArray<MidiSystem::Input> inputs;
     std::vector<NamedMidiOutput> outputs;
+    std::vector<NamedMidiOutput> retiredOutputs;
     juce::ListenerList<Listener> listeners;
     mutable juce::CriticalSection lock;
+    OutputRetirer retirer { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiManager)
 };

@@ -470,5 +470,15 @@ void InMemoryMidiSystem::inputClosed (MemoryInput* input)
 void InMemoryMidiSystem::outputClosed (MemoryOutput* output)
 {
     const std::lock_guard<std::recursive_mutex> guard (mutex);
+
+    if (! juce::MessageManager::existsAndIsCurrentThread())
+        ++outputsClosedOffMessageThread;
+
     openOutputs.erase (std::remove (openOutputs.begin(), openOutputs.end(), output), openOutputs.end());
+}
+
+int InMemoryMidiSystem::getNumOutputsClosedOffMessageThread() const
+{
+    const std::lock_guard<std::recursive_mutex> guard (mutex);
+    return outputsClosedOffMessageThread;
 }

@@ -80,6 +80,9 @@ public:
     int getNumOpenInputs (const juce::String& portName) const;
     int getNumOpenOutputs (const juce::String& portName) const;
 
+    /** Outputs deleted on a thread other than JUCE's message thread; real ports must not be. */
+    int getNumOutputsClosedOffMessageThread() const;
+
     /** Times at which inputs of this name were opened, in milliseconds. */
     std::vector<double> getInputOpenTimes (const juce::String& portName) const;
 
@@ -113,6 +116,7 @@ private:
     std::map<juce::String, std::vector<double>> inputOpenTimes;
     std::function<void (const SentMessage&)> sendHook;
     int nextPortId = 1;
+    int outputsClosedOffMessageThread = 0;
     int lostMessages = 0;
     bool deliverOnSendingThread = false;
     std::atomic<bool> pausesSkipped { false };

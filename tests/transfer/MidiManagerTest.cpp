@@ -1,6 +1,7 @@
 #include "transfer/MidiManager.h"
 
 #include "tests/support/InMemoryMidiSystem.h"
+#include "tests/support/TransferDriver.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -138,9 +139,9 @@ TEST_F (MidiManagerTest, AMessageThatCouldNotBeDeliveredClosesEveryOutputOfTheNa
     EXPECT_EQ (system.getNumLostMessages(), 2);
 }
 
-// A pacing thread whose piece was refused closes its port's outputs while the message thread
-// asks whether an output of another port vanished: the question must not read the list as it
-// changes (ThreadSanitizer sees it at once; otherwise it can crash mid-update).
+// A pacing thread whose piece was refused takes its port's outputs out of use while the message
+// thread asks whether an output of another port vanished: the question must not read the list
+// as it changes (ThreadSanitizer sees it at once; otherwise it can crash mid-update).
 TEST_F (MidiManagerTest, ClosingAfterARefusedMessageIsSafeWhileAnotherThreadAsksAfterVanishedOutputs)
 {
     system.addKxDevice();
@@ -170,6 +171,11 @@ TEST_F (MidiManagerTest, ClosingAfterARefusedMessageIsSafeWhileAnotherThreadAsks
     EXPECT_TRUE (manager.isOutputOpen ("KX Graphics"));
     EXPECT_FALSE (manager.isOutputOpen ("KX Audio"));
     EXPECT_EQ (system.getNumLostMessages(), attempts);
+
+    // The refused outputs are deleted where the platform's ports may be: on the message thread.
+    EXPECT_TRUE (pumpMessagesUntil ([this] { return system.getNumOpenOutputs ("KX Audio") == 0; }));
+    EXPECT_EQ (system.getNumOutputsClosedOffMessageThread(), 0);
+    EXPECT_EQ (system.getNumOpenOutputs ("KX Graphics"), 1);
     manager.closeAll();
 }
 
