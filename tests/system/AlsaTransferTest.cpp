@@ -4,6 +4,7 @@
 // timing in an emulated VM is only printed.
 
 #include "tests/support/TestFirmwareImage.h"
+#include "tests/support/TransferDriver.h"
 #include "transfer/FirmwareSysexSender.h"
 #include "transfer/JuceMidiSystem.h"
 
@@ -168,21 +169,6 @@ struct MessageRecorder final : MidiManager::Listener
 
 const juce::uint8 identityRequestBytes[] = { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
 
-/** Runs the message loop until the condition holds or the time is up. */
-bool pumpUntil (const std::function<bool()>& condition, int timeoutMs)
-{
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > deadline)
-            return false;
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    }
-
-    return true;
-}
-
 /** The device's summary line for a port. */
 juce::String reportLine (const juce::String& report, const juce::String& start)
 {
@@ -218,10 +204,10 @@ struct AlsaTransferTest : ::testing::Test
                 received.push_back (std::move (r));
             return ! received.empty();
         };
-        pumpUntil (collect, waitMs);
+        pumpMessagesUntil (collect, waitMs);
 
         // Anything more that would follow the first reply.
-        pumpUntil ([] { return false; }, 100);
+        pumpMessagesUntil ([] { return false; }, 100);
         collect();
         return received;
     }
@@ -239,7 +225,7 @@ struct AlsaTransferTest : ::testing::Test
     {
         options.insert (options.begin(), KX_VIRTUAL_DEVICE);
         auto device = std::make_unique<ChildProgram> (options);
-        const bool listed = pumpUntil (
+        const bool listed = pumpMessagesUntil (
             [this]
             {
                 return manager.isOutputPresent ("KX Control") && manager.isOutputPresent ("KX Audio") &&
@@ -302,7 +288,7 @@ TEST_F (AlsaTransferTest, ThreeImagesSentAtOnceArriveByteExact)
     for (auto* sender : senders)
         sender->start();
 
-    ASSERT_TRUE (pumpUntil ([this] { return events.finished == 3; }, 240000));
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return events.finished == 3; }, 240000));
     const auto elapsed = juce::Time::getMillisecondCounterHiRes() - started;
 
     for (auto* image : images)
@@ -362,7 +348,7 @@ TEST_F (AlsaTransferTest, APortUnpluggedMidImageGivesErrorAndNothingMoreIsSent)
     FirmwareSysexSender sender (&record, &manager, &events);
     sender.start();
 
-    ASSERT_TRUE (pumpUntil ([this] { return events.finished == 1; }, 120000));
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return events.finished == 1; }, 120000));
     const auto sendsAtError = system.sends.load();
     const auto chunks = events.count (record.getName(), "Chunk");
 
@@ -375,7 +361,7 @@ TEST_F (AlsaTransferTest, APortUnpluggedMidImageGivesErrorAndNothingMoreIsSent)
     EXPECT_TRUE (record.isSending());
     EXPECT_FALSE (record.isCompleted());
 
-    pumpUntil ([] { return false; }, 300);
+    pumpMessagesUntil ([] { return false; }, 300);
     EXPECT_EQ (system.sends.load(), sendsAtError) << "pieces were sent after the error";
 
     device->terminate();
@@ -453,7 +439,8 @@ TEST_F (AlsaTransferTest, TheDeviceCanBeToldToAnswerMalformedOrNotAtAll)
 TEST_F (AlsaTransferTest, AseqdumpSeesEveryPieceAsOneSysexEventCarryingExactlyItsBytes)
 {
     auto observer = std::make_unique<ChildProgram> (std::vector<std::string> { "/usr/bin/aseqdump" });
-    ASSERT_TRUE (pumpUntil ([this] { return manager.isOutputPresent ("aseqdump"); }, 20000)) << observer->getOutput();
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return manager.isOutputPresent ("aseqdump"); }, 20000))
+        << observer->getOutput();
 
     // Few enough pieces to fit aseqdump's default input pool even if it does not read meanwhile.
     const auto image = makeTestFirmwareImage (0x20, 15 * 256 + 100);
@@ -464,10 +451,10 @@ TEST_F (AlsaTransferTest, AseqdumpSeesEveryPieceAsOneSysexEventCarryingExactlyIt
     manager.sendMessage ("aseqdump", juce::MidiMessage (identityRequestBytes, 6, 0.0));
     FirmwareSysexSender sender (&record, &manager, &events);
     sender.start();
-    ASSERT_TRUE (pumpUntil ([this] { return events.finished == 1; }, 30000));
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return events.finished == 1; }, 30000));
     ASSERT_EQ (events.count (record.getName(), "Complete"), 1);
 
-    pumpUntil ([] { return false; }, 300);
+    pumpMessagesUntil ([] { return false; }, 300);
     observer->terminate();
     ASSERT_EQ (observer->waitForExit (10000), 0);
 

@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 #include "tests/support/InMemoryMidiSystem.h"
+#include "tests/support/TransferDriver.h"
 #include "ui/MainWindowComponent.h"
 
 #include <deque>
@@ -15,24 +16,9 @@ const char* const caspiaTitle = "Important Firmware Update Information (Caspia M
 const char* const completeTitle = "Firmware Update Complete";
 const char* const abortedTitle = "Firmware Update Aborted";
 
-bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-
-    while (! condition())
-    {
-        if (juce::Time::getMillisecondCounter() > end)
-            return false;
-
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
-    }
-
-    return true;
-}
-
 void pumpFor (int ms)
 {
-    pumpUntil ([] { return false; }, ms);
+    pumpMessagesUntil ([] { return false; }, ms);
 }
 
 /** Runs xdotool while the message loop goes on, so that the window sees each event as it comes. */
@@ -40,7 +26,7 @@ void xdotool (const juce::String& arguments)
 {
     juce::ChildProcess process;
     ASSERT_TRUE (process.start ("xdotool " + arguments)) << arguments;
-    ASSERT_TRUE (pumpUntil ([&] { return ! process.isRunning(); }, 10000)) << arguments;
+    ASSERT_TRUE (pumpMessagesUntil ([&] { return ! process.isRunning(); }, 10000)) << arguments;
     ASSERT_EQ (process.getExitCode(), 0u) << arguments << ": " << process.readAllProcessOutput();
 }
 
@@ -103,7 +89,7 @@ public:
     /** Waits until exactly one alert with this title is open and this watcher has noted it. */
     bool waitForOne (const juce::String& title)
     {
-        return pumpUntil (
+        return pumpMessagesUntil (
             [&]
             {
                 noteNewAlerts();
@@ -119,7 +105,7 @@ public:
             {
                 const auto before = openAlerts().size();
                 alert->triggerButtonClick (button);
-                return pumpUntil ([&] { return openAlerts().size() < before; });
+                return pumpMessagesUntil ([&] { return openAlerts().size() < before; });
             }
 
         return false;
@@ -237,7 +223,7 @@ protected:
         controller->addListener (&reports);
         window = std::make_unique<MainWindow> (component.get());
 
-        ASSERT_TRUE (pumpUntil ([this] { return component->isShowing() && window->getPeer() != nullptr; }));
+        ASSERT_TRUE (pumpMessagesUntil ([this] { return component->isShowing() && window->getPeer() != nullptr; }));
         pumpFor (300);
         windowId = juce::String ((juce::uint64) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle());
     }
@@ -280,7 +266,7 @@ protected:
         const auto answered = [&]
         { return dialogs.shown.size() > before && DialogWatcher::countOpen (dialogs.shown[before].title) == 0; };
 
-        if (! pumpUntil (answered))
+        if (! pumpMessagesUntil (answered))
             return "no dialog";
 
         pumpFor (50);
@@ -345,7 +331,8 @@ protected:
 TEST_F (MainWindowOnScreen, ModeKeyBeforeAClickSelectsTheCaspiaConfirmationForThatClickOnly)
 {
     click ({ 250, 100 });
-    ASSERT_TRUE (pumpUntil ([this] { return component->hasKeyboardFocus (true); })) << "a click gives the focus";
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return component->hasKeyboardFocus (true); }))
+        << "a click gives the focus";
 
     press ("c");
     EXPECT_EQ (clickUpdateAndAnswer ("Cancel"), caspiaTitle);
@@ -402,7 +389,7 @@ TEST_F (MainWindowOnScreen, OkSendsEveryImageOnceAndTheCompletionNoticeResetsThe
     EXPECT_EQ (reports.count ("running"), 1);
     EXPECT_TRUE (controller->isUpdating());
     EXPECT_FALSE (updateButton().isEnabled()) << "stays disabled until the notice is dismissed";
-    ASSERT_TRUE (pumpUntil ([this] { return barEnd() >= 450; }));
+    ASSERT_TRUE (pumpMessagesUntil ([this] { return barEnd() >= 450; }));
 
     const auto notRunningBefore = reports.count ("not running");
     ASSERT_TRUE (DialogWatcher::press (completeTitle, "OK"));
@@ -410,7 +397,7 @@ TEST_F (MainWindowOnScreen, OkSendsEveryImageOnceAndTheCompletionNoticeResetsThe
     EXPECT_EQ (reports.events[reports.events.size() - 1], "progress 0");
     EXPECT_FALSE (controller->isUpdating());
     EXPECT_TRUE (updateButton().isEnabled());
-    EXPECT_TRUE (pumpUntil ([this] { return barEnd() == -1; })) << "the bar empties";
+    EXPECT_TRUE (pumpMessagesUntil ([this] { return barEnd() == -1; })) << "the bar empties";
     EXPECT_EQ (statusRow (0).getText(), "KX Control: Control Firmware Completed") << "rows keep their texts";
     EXPECT_EQ (statusRow (1).getText(), "KX Audio: Audio Assets Completed");
 }
@@ -448,7 +435,7 @@ TEST_F (MainWindowOnScreen, AnAbortRaisesOneNoticeUntilItIsDismissed)
 
     // Dismissed, the next aborted report raises a new notice; code 9 writes no row.
     component->imageStatusChanged (9, 4);
-    EXPECT_TRUE (pumpUntil ([this] { return dialogs.countShown (abortedTitle) == 2; }));
+    EXPECT_TRUE (pumpMessagesUntil ([this] { return dialogs.countShown (abortedTitle) == 2; }));
     EXPECT_EQ (DialogWatcher::countOpen (abortedTitle), 1);
     EXPECT_EQ (statusRow (2).getText(), "KX Graphics: Graphics Firmware Aborted");
 }
@@ -459,12 +446,12 @@ TEST_F (MainWindowOnScreen, EveryCompletionReportRaisesANoticeAndDismissingOneCl
     component->updateProgress (0.5);
     pumpFor (200);
     EXPECT_TRUE (DialogWatcher::openAlerts().isEmpty());
-    EXPECT_TRUE (pumpUntil ([this] { return barEnd() >= 226 && barEnd() <= 229; })) << barEnd();
+    EXPECT_TRUE (pumpMessagesUntil ([this] { return barEnd() >= 226 && barEnd() <= 229; })) << barEnd();
 
     component->updateProgress (1.0);
     component->updateProgress (1.0);
     component->imageStatusChanged (1, 4);
-    ASSERT_TRUE (pumpUntil ([] { return DialogWatcher::openAlerts().size() == 3; }));
+    ASSERT_TRUE (pumpMessagesUntil ([] { return DialogWatcher::openAlerts().size() == 3; }));
     EXPECT_EQ (DialogWatcher::countOpen (completeTitle), 2);
     EXPECT_EQ (DialogWatcher::countOpen (abortedTitle), 1);
 
@@ -477,5 +464,5 @@ TEST_F (MainWindowOnScreen, EveryCompletionReportRaisesANoticeAndDismissingOneCl
     EXPECT_EQ (reports.count ("not running"), notRunningBefore + 1);
 
     component->imageStatusChanged (3, 4);
-    EXPECT_TRUE (pumpUntil ([] { return DialogWatcher::countOpen (abortedTitle) == 2; }));
+    EXPECT_TRUE (pumpMessagesUntil ([] { return DialogWatcher::countOpen (abortedTitle) == 2; }));
 }
